@@ -1,0 +1,26 @@
+// SPDX-License-Identifier: MIT
+#include "ui/helpers.h"
+
+#include "res/texts.h"
+
+namespace zoq {
+
+void show_error(Toolkit& ui, const char* text, const char* caption) {
+    ui.message_box(NO_DIALOG, text, caption ? caption : DEFAULT_ERROR_CAPTION);
+}
+
+Point centered_position(const WindowRect& rect, ScreenSize screen) {
+    int width = rect.right - rect.left;
+    int height = rect.bottom - rect.top;
+    // An arithmetic shift, not a division: -3 >> 1 is -2.
+    return {(screen.width - width) >> 1, (screen.height - height) >> 1};
+}
+
+void center_window(Toolkit& ui, DialogHandle dialog) {
+    WindowRect rect;
+    if (!ui.get_window_rect(dialog, rect)) return;
+    Point p = centered_position(rect, ui.screen_size());
+    ui.move_window(dialog, p.x, p.y);
+}
+
+}  // namespace zoq
