@@ -14,29 +14,21 @@ namespace zoq {
 namespace {
 
 constexpr std::array<ModelEntry, 20> MODELS{{
-    {"zoq5400", 7, false, "ZOQ-5400", false},
-    {"zoq4200", 7, false, "ZOQ-4100/4200", false},
-    {"zoq4101", 7, false, "ZOQ-4101", false},
-    {"vantel9", 7, false, "ZOQ-631/611", true},
-    {"vantel6", 7, false, "ZOQ-652", true},
-    {"LvAnTeM", 7, true, "ZOQ-632/612", true},
-    {"vAnT601", 7, false, "ZOQ-601", true},
-    {"VaNtElX", 7, true, "ZOQ53xH", false},
-    {"vantel", 6, false, "ZOQ-731", true},
-    {"corvane", 7, false, "Corvane QAT2", false},
-    {"CvQaT2W4", 8, false, "Corvane QAT2T", false},
-    {"ZoQ4402", 7, true, "ZOQ-4402", false},
-    {"ZoQ5502", 7, true, "ZOQ-5502", false},
-    {"ZoQ4502", 7, true, "ZOQ-4502", false},
-    {"zoq4500", 7, false, "ZOQ-4500", false},
-    {"ZoQ7700t", 8, true, "ZOQ7700", false},
-    {"zoq7700", 7, false, "ZOQ-7700", false},
-    {"ZoQ6600", 7, true, "ZOQ6600", false},
-    {"ZoQ6688", 7, true, "ZOQ6688", false},
-    {"LvAnTe5", 7, true, "ZOQ5x5h", false},
+    {"zoq5400", 7, false, "ZOQ-5400", false},       {"zoq4200", 7, false, "ZOQ-4100/4200", false},
+    {"zoq4101", 7, false, "ZOQ-4101", false},       {"vantel9", 7, false, "ZOQ-631/611", true},
+    {"vantel6", 7, false, "ZOQ-652", true},         {"LvAnTeM", 7, true, "ZOQ-632/612", true},
+    {"vAnT601", 7, false, "ZOQ-601", true},         {"VaNtElX", 7, true, "ZOQ53xH", false},
+    {"vantel", 6, false, "ZOQ-731", true},          {"corvane", 7, false, "Corvane QAT2", false},
+    {"CvQaT2W4", 8, false, "Corvane QAT2T", false}, {"ZoQ4402", 7, true, "ZOQ-4402", false},
+    {"ZoQ5502", 7, true, "ZOQ-5502", false},        {"ZoQ4502", 7, true, "ZOQ-4502", false},
+    {"zoq4500", 7, false, "ZOQ-4500", false},       {"ZoQ7700t", 8, true, "ZOQ7700", false},
+    {"zoq7700", 7, false, "ZOQ-7700", false},       {"ZoQ6600", 7, true, "ZOQ6600", false},
+    {"ZoQ6688", 7, true, "ZOQ6688", false},         {"LvAnTe5", 7, true, "ZOQ5x5h", false},
 }};
 
-unsigned char fold(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
+unsigned char fold(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
+}
 
 bool tag_matches(const ModelEntry& row, const std::uint8_t* header) {
     for (int i = 0; i < row.compare_length; ++i) {
@@ -51,7 +43,9 @@ bool tag_matches(const ModelEntry& row, const std::uint8_t* header) {
 
 }  // namespace
 
-std::span<const ModelEntry> model_table() { return MODELS; }
+std::span<const ModelEntry> model_table() {
+    return MODELS;
+}
 
 std::span<const std::uint8_t> embedded_image() {
     return {zoq_firmware_start, static_cast<std::size_t>(zoq_firmware_end - zoq_firmware_start)};
@@ -67,7 +61,9 @@ void load_image_bytes(UpgradeState& state, std::span<const std::uint8_t> bytes) 
     state.image.header[IMAGE_HEADER_SIZE - 1] = 0;
 }
 
-void load_firmware_image(UpgradeState& state) { load_image_bytes(state, embedded_image()); }
+void load_firmware_image(UpgradeState& state) {
+    load_image_bytes(state, embedded_image());
+}
 
 void identify_model(UpgradeState& state) {
     state.is_phone = 0;

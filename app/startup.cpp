@@ -31,7 +31,8 @@ std::vector<std::uint32_t> system_ipv4_addresses() {
     for (ifaddrs* i = list; i; i = i->ifa_next) {
         if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
         if (!(i->ifa_flags & IFF_UP)) continue;
-        std::uint32_t ip = ntohl(reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr);
+        std::uint32_t ip =
+            ntohl(reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr);
         if (ip == 0) continue;
         ((i->ifa_flags & IFF_LOOPBACK) ? loopback : lan).push_back(ip);
     }

@@ -9,7 +9,7 @@
 namespace zoq {
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // Milliseconds since some start, wrapping at 32 bits.
     virtual std::uint32_t now_ms() = 0;
@@ -18,7 +18,7 @@ public:
 
 // Milliseconds since the system started (CLOCK_MONOTONIC), truncated to 32 bits.
 class RealClock final : public Clock {
-public:
+  public:
     std::uint32_t now_ms() override;
     void sleep_ms(std::uint32_t ms) override;
 };
@@ -26,13 +26,13 @@ public:
 // Time that passes only by sleeping: each sleep adds its length at once (and yields, so that
 // other threads run). Starting near 2^32 tests the counter's wrap.
 class FastClock final : public Clock {
-public:
+  public:
     explicit FastClock(std::uint32_t start = 0) : now_(start) {}
     std::uint32_t now_ms() override { return now_.load(); }
     void sleep_ms(std::uint32_t ms) override;
     void advance(std::uint32_t ms) { now_.fetch_add(ms); }
 
-private:
+  private:
     std::atomic<std::uint32_t> now_;
 };
 

@@ -27,7 +27,7 @@ inline constexpr int INVALID_SOCKET_HANDLE = -1;
 
 // Owns one socket descriptor; closes it when it goes.
 class Socket {
-public:
+  public:
     Socket() = default;
     explicit Socket(int fd) : fd_(fd) {}
     Socket(Socket&& other) noexcept : fd_(std::exchange(other.fd_, INVALID_SOCKET_HANDLE)) {}
@@ -47,7 +47,7 @@ public:
     int release() { return std::exchange(fd_, INVALID_SOCKET_HANDLE); }
     void close();
 
-private:
+  private:
     int fd_ = INVALID_SOCKET_HANDLE;
 };
 

@@ -34,9 +34,8 @@ std::size_t copy_text(std::array<char, N>& dst, std::string_view src) {
 template <std::size_t N>
 std::string_view text_of(const std::array<char, N>& field) {
     const void* nul = std::memchr(field.data(), '\0', N);
-    return {field.data(), nul ? static_cast<std::size_t>(static_cast<const char*>(nul) -
-                                                         field.data())
-                              : N};
+    return {field.data(),
+            nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - field.data()) : N};
 }
 
 // printf-style formatting into a string; used for titles and traces.

@@ -23,7 +23,9 @@ bool enabled() {
 }
 }  // namespace
 
-void set_trace_enabled(bool on) { trace_state.store(on ? 1 : 0, std::memory_order_relaxed); }
+void set_trace_enabled(bool on) {
+    trace_state.store(on ? 1 : 0, std::memory_order_relaxed);
+}
 
 void trace(const char* fmt, ...) {
     if (!enabled()) return;

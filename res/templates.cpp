@@ -20,20 +20,30 @@ constexpr std::array NOTICE{
     ControlTemplate{1021, ControlKind::Edit, "", 12, 13, 189, 95, READ_ONLY_TEXT, "Warning"},
 };
 
-#define ZOQ_ADDRESS_CONTROLS(icon)                                                              \
-    ControlTemplate{1, ControlKind::PushButton, "OK", 26, 126, 50, 14, DEFAULT_BUTTON, nullptr}, \
-        ControlTemplate{2, ControlKind::PushButton, "Cancel", 86, 126, 50, 14, BUTTON, nullptr}, \
-        ControlTemplate{1007, ControlKind::Edit, "", 13, 6, 139, 16, READ_ONLY_TEXT, "Introduction"}, \
-        ControlTemplate{1008, ControlKind::Edit, "", 13, 42, 148, 56, READ_ONLY_TEXT, "Instructions"}, \
-        ControlTemplate{1015, ControlKind::Edit, "", 37, 28, 89, 14, STYLE_READ_ONLY, "Firmware version"}, \
-        ControlTemplate{1017, ControlKind::DropDownList, "", 63, 153, 79, 80,                     \
-                        STYLE_VSCROLL | STYLE_NO_SORT | STYLE_TAB_STOP, "Your IP Address"},      \
-        ControlTemplate{NO_CONTROL_ID, ControlKind::StaticText, "Your IP Address", 9, 156, 52, 8, 0, \
-                        nullptr},                                                                \
-        ControlTemplate{NO_CONTROL_ID, ControlKind::Icon, icon, 119, 18, 20, 20, 0, nullptr},    \
-        ControlTemplate {                                                                       \
-        1000, ControlKind::IpAddress, "IPAddress1", 26, 103, 109, 15, STYLE_TAB_STOP,            \
-            "ZOQ IP address"                                                                    \
+#define ZOQ_ADDRESS_CONTROLS(icon)                                                                 \
+    ControlTemplate{1, ControlKind::PushButton, "OK", 26, 126, 50, 14, DEFAULT_BUTTON, nullptr},   \
+        ControlTemplate{2, ControlKind::PushButton, "Cancel", 86, 126, 50, 14, BUTTON, nullptr},   \
+        ControlTemplate{1007,           ControlKind::Edit, "", 13, 6, 139, 16,                     \
+                        READ_ONLY_TEXT, "Introduction"},                                           \
+        ControlTemplate{1008,           ControlKind::Edit, "", 13, 42, 148, 56,                    \
+                        READ_ONLY_TEXT, "Instructions"},                                           \
+        ControlTemplate{                                                                           \
+            1015, ControlKind::Edit, "", 37, 28, 89, 14, STYLE_READ_ONLY, "Firmware version"},     \
+        ControlTemplate{1017,                                                                      \
+                        ControlKind::DropDownList,                                                 \
+                        "",                                                                        \
+                        63,                                                                        \
+                        153,                                                                       \
+                        79,                                                                        \
+                        80,                                                                        \
+                        STYLE_VSCROLL | STYLE_NO_SORT | STYLE_TAB_STOP,                            \
+                        "Your IP Address"},                                                        \
+        ControlTemplate{                                                                           \
+            NO_CONTROL_ID, ControlKind::StaticText, "Your IP Address", 9, 156, 52, 8, 0, nullptr}, \
+        ControlTemplate{NO_CONTROL_ID, ControlKind::Icon, icon, 119, 18, 20, 20, 0, nullptr},      \
+        ControlTemplate {                                                                          \
+        1000, ControlKind::IpAddress, "IPAddress1", 26, 103, 109, 15, STYLE_TAB_STOP,              \
+            "ZOQ IP address"                                                                       \
     }
 
 constexpr std::array ADDRESS{ZOQ_ADDRESS_CONTROLS("106")};
@@ -54,8 +64,8 @@ constexpr std::array CONFIRM{
                     nullptr},
     ControlTemplate{NO_CONTROL_ID, ControlKind::StaticText, "MAC Address", 4, 70, 72, 8, RIGHT,
                     nullptr},
-    ControlTemplate{NO_CONTROL_ID, ControlKind::StaticText, "Software Version", 4, 87, 72, 8,
-                    RIGHT, nullptr},
+    ControlTemplate{NO_CONTROL_ID, ControlKind::StaticText, "Software Version", 4, 87, 72, 8, RIGHT,
+                    nullptr},
     ControlTemplate{NO_CONTROL_ID, ControlKind::StaticText, "Hardware Version", 4, 103, 72, 8,
                     RIGHT, nullptr},
     ControlTemplate{NO_CONTROL_ID, ControlKind::StaticText, "Product Name", 4, 121, 72, 8, RIGHT,
@@ -70,8 +80,7 @@ constexpr std::array PASSWORD{
     ControlTemplate{1003, ControlKind::Edit, "", 68, 168, 85, 14, ENTRY, "User"},
     ControlTemplate{1005, ControlKind::Edit, "", 68, 186, 85, 14, ENTRY | STYLE_PASSWORD,
                     "Password"},
-    ControlTemplate{NO_CONTROL_ID, ControlKind::StaticText, "User", 18, 170, 44, 8, RIGHT,
-                    nullptr},
+    ControlTemplate{NO_CONTROL_ID, ControlKind::StaticText, "User", 18, 170, 44, 8, RIGHT, nullptr},
     ControlTemplate{NO_CONTROL_ID, ControlKind::StaticText, "Password", 18, 191, 44, 8, RIGHT,
                     nullptr},
     ControlTemplate{1007, ControlKind::Edit, "", 15, 9, 165, 152, READ_ONLY_TEXT, "Explanation"},
@@ -100,15 +109,21 @@ constexpr std::array UPLOADING{
 
 // The static line of the success dialogs carries a web address; ours are the reserved example
 // domains, which name nobody.
-#define ZOQ_SUCCESS_CONTROLS(address)                                                            \
-    ControlTemplate{1007, ControlKind::Edit, "", 29, 9, 111, 33, READ_ONLY_TEXT, "Result"},      \
-        ControlTemplate{NO_CONTROL_ID, ControlKind::StaticText, address, 82, 50, 53, 8, 0,        \
-                        nullptr},                                                                \
-        ControlTemplate{1004, ControlKind::Edit, "", 15, 69, 136, 14,                             \
-                        STYLE_READ_ONLY | STYLE_BORDER | STYLE_ALIGN_CENTER | STYLE_TAB_STOP,    \
-                        "Firmware version"},                                                     \
-        ControlTemplate {                                                                       \
-        1, ControlKind::PushButton, "OK", 59, 94, 50, 14, DEFAULT_BUTTON, nullptr                \
+#define ZOQ_SUCCESS_CONTROLS(address)                                                         \
+    ControlTemplate{1007, ControlKind::Edit, "", 29, 9, 111, 33, READ_ONLY_TEXT, "Result"},   \
+        ControlTemplate{                                                                      \
+            NO_CONTROL_ID, ControlKind::StaticText, address, 82, 50, 53, 8, 0, nullptr},      \
+        ControlTemplate{1004,                                                                 \
+                        ControlKind::Edit,                                                    \
+                        "",                                                                   \
+                        15,                                                                   \
+                        69,                                                                   \
+                        136,                                                                  \
+                        14,                                                                   \
+                        STYLE_READ_ONLY | STYLE_BORDER | STYLE_ALIGN_CENTER | STYLE_TAB_STOP, \
+                        "Firmware version"},                                                  \
+        ControlTemplate {                                                                     \
+        1, ControlKind::PushButton, "OK", 59, 94, 50, 14, DEFAULT_BUTTON, nullptr             \
     }
 
 constexpr std::array SUCCESS{ZOQ_SUCCESS_CONTROLS("example.com")};
@@ -125,8 +140,7 @@ constexpr std::array TEMPLATES{
     DialogTemplate{IDD_PROGRESS, "Connecting with ZOQ", 200, 200, 186, 55, FONT, 8, PROGRESS},
     DialogTemplate{IDD_WAITING, "Waiting For Firmware Download Request From ZOQ", 0, 0, 270, 141,
                    FONT, 8, WAITING},
-    DialogTemplate{IDD_UPLOADING, "Uploading Firmware To ZOQ", 0, 0, 303, 77, FONT, 8,
-                   UPLOADING},
+    DialogTemplate{IDD_UPLOADING, "Uploading Firmware To ZOQ", 0, 0, 303, 77, FONT, 8, UPLOADING},
     DialogTemplate{IDD_SUCCESS, "ZOQ Upgrade Successful!", 0, 0, 171, 126, FONT, 8, SUCCESS},
     DialogTemplate{IDD_SUCCESS_ALT, "ZOQ Upgrade Successful!", 0, 0, 171, 126, FONT, 8,
                    SUCCESS_ALT},
@@ -141,6 +155,8 @@ const DialogTemplate* find_template(int id) {
     return nullptr;
 }
 
-std::span<const DialogTemplate> all_templates() { return TEMPLATES; }
+std::span<const DialogTemplate> all_templates() {
+    return TEMPLATES;
+}
 
 }  // namespace zoq

@@ -12,12 +12,12 @@ inline constexpr int NO_CONTROL_ID = -1;  // static texts and icons nobody addre
 
 enum class ControlKind {
     PushButton,
-    Edit,          // text entry; read-only, multi-line, borderless and password by style
+    Edit,  // text entry; read-only, multi-line, borderless and password by style
     StaticText,
     ProgressBar,
     DropDownList,  // combo box that only picks from its list
     Icon,
-    IpAddress,     // IPv4 address entry whose text reads back in dotted form
+    IpAddress,  // IPv4 address entry whose text reads back in dotted form
 };
 
 // Style bits, named after what they do.
@@ -38,7 +38,7 @@ enum ControlStyle : std::uint32_t {
 struct ControlTemplate {
     int id;
     ControlKind kind;
-    const char* text;  // for an icon: its resource number as text ("106", "286")
+    const char* text;         // for an icon: its resource number as text ("106", "286")
     int x, y, width, height;  // dialog units
     std::uint32_t style;
     const char* label;  // accessible name for controls that carry no visible text of their own

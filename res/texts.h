@@ -24,7 +24,8 @@ inline constexpr const char* CONFIRM_INTRO_TEXT =
     "if you would like to proceed. If you would\r\n"
     "like to quit click \"Cancel\".";
 
-inline constexpr const char* ADDRESS_INTRO_TEXT = "This program will upgrade your ZOQ\r\nfirmware to:";
+inline constexpr const char* ADDRESS_INTRO_TEXT =
+    "This program will upgrade your ZOQ\r\nfirmware to:";
 
 inline constexpr const char* PHONE_INSTRUCTIONS_TEXT =
     "To proceed, please provide the IP address\r\n"

@@ -90,7 +90,8 @@ int main(int argc, char** argv) {
         return make(argv[2], size, tag, version);
     }
     if (argc == 3 && std::strcmp(argv[1], "check") == 0) return check(argv[2]);
-    std::fprintf(stderr, "usage: zoq-mkimage make OUT [SIZE [TAG [VERSION]]]\n"
-                         "       zoq-mkimage check IMAGE\n");
+    std::fprintf(stderr,
+                 "usage: zoq-mkimage make OUT [SIZE [TAG [VERSION]]]\n"
+                 "       zoq-mkimage check IMAGE\n");
     return 2;
 }

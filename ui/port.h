@@ -46,7 +46,7 @@ struct ScreenSize {
 };
 
 class Toolkit {
-public:
+  public:
     virtual ~Toolkit() = default;
 
     // Builds the dialog of template `template_id`, runs `proc` for Opened, then blocks the

@@ -141,8 +141,8 @@ bool ScriptedToolkit::step(const std::shared_ptr<Dialog>& d) {
                     return true;
                 case ScriptAction::Type: {
                     d->texts[a.control] = a.text;
-                    std::string line = "type " + t + " " + std::to_string(a.control) + " " +
-                                       escape_record(a.text);
+                    std::string line =
+                        "type " + t + " " + std::to_string(a.control) + " " + escape_record(a.text);
                     d->script.pop_front();
                     lock.unlock();
                     record(std::move(line));

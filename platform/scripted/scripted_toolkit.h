@@ -40,7 +40,7 @@ struct ScriptAction {
 };
 
 class ScriptedToolkit final : public Toolkit {
-public:
+  public:
     ScriptedToolkit();
     ~ScriptedToolkit() override;
 
@@ -87,7 +87,7 @@ public:
     int pump(DialogHandle dialog, bool all) override;
     [[noreturn]] void idle() override;
 
-private:
+  private:
     struct Dialog;
     std::shared_ptr<Dialog> find(DialogHandle handle) const;
     std::shared_ptr<Dialog> open(int template_id, DialogProc proc, void* context);
