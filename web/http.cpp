@@ -1,0 +1,171 @@
+// SPDX-License-Identifier: MIT
+#include "web/http.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+#include "common/process.h"
+#include "common/text.h"
+#include "common/trace.h"
+#include "res/texts.h"
+#include "ui/helpers.h"
+#include "web/digest.h"
+
+namespace zoq {
+namespace {
+
+std::string_view c_text(std::string_view text) {
+    return text.substr(0, text.find('\0'));
+}
+
+// Appends request bytes to the caller's buffer, never beyond `capacity`.
+struct RequestWriter {
+    char* out;
+    std::size_t capacity;
+    std::size_t length = 0;
+
+    void put(std::string_view text) {
+        std::size_t room = capacity - length;
+        std::size_t n = text.size() < room ? text.size() : room;
+        std::memcpy(out + length, text.data(), n);
+        length += n;
+    }
+};
+
+}  // namespace
+
+Socket tcp_connect(Toolkit& ui, std::uint32_t local_ip, std::uint16_t local_port,
+                   std::uint32_t remote_ip, std::uint16_t remote_port) {
+    Socket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!s.valid()) {
+        show_error(ui, MSG_HTTP_OPEN);
+        end_process();
+    }
+    sockaddr_in addr{};
+    int failures = 0;
+    for (std::uint16_t port = local_port;; ++port) {
+        fill_sockaddr(local_ip, port, addr);
+        if (::bind(s.fd(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) {
+            trace("HTTP local port %u\n", static_cast<unsigned>(port));
+            break;
+        }
+        if (++failures > HTTP_BIND_RETRIES) {
+            show_error(ui, MSG_HTTP_BIND);
+            end_process();
+        }
+    }
+    fill_sockaddr(remote_ip, remote_port, addr);
+    int rc;
+    do {
+        rc = ::connect(s.fd(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        trace("HTTP connect failed: %s\n", std::strerror(errno));
+        return Socket();
+    }
+    return s;
+}
+
+int parse_status(std::string_view response, DigestChallenge& digest, Random& rng) {
+    response = c_text(response);
+    if (response.substr(0, 8) != "HTTP/1.1") return STATUS_NOT_HTTP11;
+    // The version and the one character after it; an answer that ends there has no code.
+    std::size_t at = 9;
+    if (at >= response.size()) return STATUS_NO_CODE;
+    while (at < response.size() && (response[at] == ' ' || response[at] == '\t')) ++at;
+    if (at >= response.size()) return STATUS_NO_CODE;
+    std::string_view rest = response.substr(at);
+    if (rest.substr(0, 3) == "200") return STATUS_OK;
+    if (rest.substr(0, 3) != "401") return STATUS_OTHER;
+    std::size_t label = rest.find("WWW-Authenticate:");
+    if (label == std::string_view::npos) return STATUS_OTHER;
+    return parse_challenge(rest.substr(label), digest, rng) == 0 ? STATUS_CHALLENGE : STATUS_OTHER;
+}
+
+char* extract_field(std::string_view page, std::string_view label, char* out, std::size_t max) {
+    page = c_text(page);
+    std::size_t at = page.find(label);
+    if (at == std::string_view::npos) return nullptr;
+    // Skip to the first character after a ">" that does not open another tag at once.
+    for (;;) {
+        std::size_t close = page.find('>', at);
+        if (close == std::string_view::npos) return nullptr;
+        at = close + 1;
+        if (at >= page.size() || page[at] != '<') break;
+    }
+    std::size_t n = 0;
+    while (at + n < page.size() && page[at + n] != '<' && n < max) {
+        out[n] = page[at + n];
+        ++n;
+    }
+    out[n] = '\0';
+    return out;
+}
+
+int http_get(UpgradeState& state, std::uint32_t local_ip, std::uint16_t local_port,
+             std::uint32_t device_ip, std::uint16_t device_port, const char* path, char* buffer,
+             int capacity) {
+    if (capacity <= 0) return 0;
+    Socket s;
+    for (int attempt = 0; attempt < HTTP_CONNECT_ATTEMPTS && !s.valid(); ++attempt) {
+        s = tcp_connect(*state.instance, local_ip, local_port, device_ip, device_port);
+    }
+    if (!s.valid()) return 0;
+
+    RequestWriter w{buffer, static_cast<std::size_t>(capacity)};
+    w.put("GET ");
+    w.put(path);
+    w.put(" HTTP/1.1\r\n");
+    w.put(HTTP_HOST_LINE);
+    {
+        // Another request (the completion check on the TFTP thread) may compose at the same
+        // moment: the nonce count and the challenge change only under the lock.
+        std::lock_guard lock(state.shared_mutex);
+        DigestChallenge& digest = state.digest;
+        if (digest.password[0] != '\0') {
+            ++digest.nonce_count;
+            copy_text(digest.uri, path);
+            char line[AUTHORIZATION_LINE_SIZE];
+            std::size_t n = build_authorization(digest, line, sizeof line);
+            w.put({line, n});
+            std::memset(line, 0, sizeof line);
+        }
+    }
+    w.put("\r\n");
+    trace("HTTP GET %s (%zu bytes)\n", path, w.length);
+    // A device that has already closed must not end the program with a broken-pipe signal; a
+    // failed send shows as an empty answer.
+    [[maybe_unused]] ssize_t sent = ::send(s.fd(), buffer, w.length, MSG_NOSIGNAL);
+
+    // The request bytes (and credentials) are gone from the buffer as soon as reading begins.
+    std::memset(buffer, 0, w.length);
+    int total = 0;
+    while (total < capacity) {
+        ssize_t n = ::recv(s.fd(), buffer + total, static_cast<std::size_t>(capacity - total), 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        total += static_cast<int>(n);
+        buffer[total] = '\0';
+    }
+    trace("HTTP received %d bytes\n", total);
+    s.close();
+    std::string_view response(buffer, static_cast<std::size_t>(total));
+
+    std::lock_guard lock(state.shared_mutex);
+    int status = parse_status(response, state.digest, state.rng);
+    trace("HTTP status class %d\n", status);
+    if (status == STATUS_CHALLENGE) return -1;
+    if (total > 0) {
+        for (const auto& entry : FIELD_LABELS) {
+            Text<128>& field = state.device_info.*entry.field;
+            extract_field(response, entry.label, field.data(), FIELD_MAX);
+        }
+    }
+    return total;
+}
+
+}  // namespace zoq

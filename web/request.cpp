@@ -1,0 +1,151 @@
+// SPDX-License-Identifier: MIT
+#include "web/request.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "common/process.h"
+#include "common/text.h"
+#include "common/trace.h"
+#include "res/templates.h"
+#include "res/texts.h"
+#include "ui/helpers.h"
+#include "web/http.h"
+
+namespace zoq {
+namespace {
+
+// How the caller learns that the worker has ended, whatever its result.
+struct WorkerEnd {
+    std::mutex mutex;
+    std::condition_variable ended_cv;
+    bool ended = false;
+    int result = 0;
+};
+
+constexpr int PUMPS_PER_STEP = 10;
+constexpr int PROGRESS_MAX = 100;
+
+}  // namespace
+
+int request_worker(UpgradeState& state, const RequestParams& p) {
+    return http_get(state, p.local_ip, p.local_port, p.device_ip, p.device_port, p.path, p.buffer,
+                    p.capacity);
+}
+
+bool progress_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, void* context) {
+    auto& state = *static_cast<UpgradeState*>(context);
+    if (event.kind == EventKind::Opened) {
+        Text<80> caption{};
+        format_text(caption, "Connecting with ZOQ@%s", state.device_ip_text.data());
+        ui.set_caption(dialog, text_of(caption));
+        center_window(ui, dialog);
+        ui.progress_set_range(dialog, IDC_PROGRESS, 0, PROGRESS_MAX);
+        return true;
+    }
+    if (event.control == IDCANCEL) {
+        // The worker may be blocked in connect or receive for minutes: it is not waited for,
+        // the end of the process ends it.
+        ui.destroy_dialog(dialog);
+        show_error(ui, MSG_USER_ABORT);
+        end_process();
+    }
+    return false;
+}
+
+bool password_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, void* context) {
+    auto& state = *static_cast<UpgradeState*>(context);
+    if (event.kind == EventKind::Opened) {
+        ui.set_item_text(dialog, IDC_INTRO, PASSWORD_EXPLANATION_TEXT);
+        ui.set_item_text(dialog, IDC_USERNAME, "admin");
+        ui.set_focus(dialog, IDC_PASSWORD);
+        center_window(ui, dialog);
+        return false;
+    }
+    if (event.control == IDOK) {
+        std::string user = ui.get_item_text(dialog, IDC_USERNAME);
+        std::string password = ui.get_item_text(dialog, IDC_PASSWORD);
+        {
+            // The completion check's request may be composing on another thread.
+            std::lock_guard lock(state.shared_mutex);
+            copy_text(state.digest.username.data(), CREDENTIAL_MAX + 1, user);
+            copy_text(state.digest.password.data(), CREDENTIAL_MAX + 1, password);
+        }
+        std::fill(password.begin(), password.end(), '\0');
+        ui.end_dialog(dialog, 1);
+        return true;
+    }
+    if (event.control == IDCANCEL) {
+        ui.end_dialog(dialog, 0);
+        return true;
+    }
+    return false;
+}
+
+int run_request(UpgradeState& state, std::uint32_t local_ip, std::uint16_t local_port,
+                std::uint32_t device_ip, std::uint16_t device_port, const char* path, char* buffer,
+                int capacity) {
+    Toolkit& ui = *state.instance;
+    int pump_counter = 0;
+    int position = 0;
+    int repeats = 0;
+    for (;;) {
+        RequestParams params{&ui,         local_ip, local_port, device_ip,
+                             device_port, path,     buffer,     capacity};
+        DialogHandle dialog = ui.create_dialog(IDD_PROGRESS, progress_dialog_proc, &state);
+        WorkerEnd end;
+        std::thread worker([&state, &params, &end] {
+            int result = request_worker(state, params);
+            std::lock_guard lock(end.mutex);
+            end.result = result;
+            end.ended = true;
+            end.ended_cv.notify_all();
+        });
+        for (;;) {
+            {
+                std::lock_guard lock(end.mutex);
+                if (end.ended) break;
+            }
+            ui.pump(dialog, false);
+            {
+                // The 1 ms pause of each pass, cut short when the worker ends.
+                std::unique_lock lock(end.mutex);
+                end.ended_cv.wait_for(lock, std::chrono::milliseconds(1),
+                                      [&end] { return end.ended; });
+            }
+            if (++pump_counter == PUMPS_PER_STEP) {
+                ui.progress_set_pos(dialog, IDC_PROGRESS, position);
+                if (++position > PROGRESS_MAX) position = 0;
+                pump_counter = 0;
+            }
+        }
+        ui.destroy_dialog(dialog);
+        worker.join();
+        if (end.result >= 0) return end.result;
+
+        bool repeat_silently;
+        {
+            std::lock_guard lock(state.shared_mutex);
+            // A stored password and a nonce not used yet: the device wants the known
+            // credentials under a fresh nonce (after its restart, say), not a new password.
+            repeat_silently =
+                state.digest.password[0] != '\0' && state.digest.nonce_count == 0 && repeats == 0;
+        }
+        if (repeat_silently) {
+            trace("HTTP repeat with a new nonce\n");
+            repeats = 1;
+            continue;
+        }
+        if (ui.dialog_box(IDD_PASSWORD, password_dialog_proc, &state) == 0) {
+            show_error(ui, MSG_USER_ABORT);
+            end_process();
+        }
+        repeats = 0;
+    }
+}
+
+}  // namespace zoq
