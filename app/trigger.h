@@ -1,0 +1,20 @@
+// SPDX-License-Identifier: MIT
+// After the confirmation: open the TFTP server, tell the device to fetch the image from it, and
+// leave the rest of the run to the listener thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "common/state.h"
+
+namespace zoq {
+
+// "/admin/upgrade?tftp://A.B.C.D:PORT/NAME" for the chosen PC address, the bound port and the
+// file name.
+std::string upgrade_request_path(std::uint32_t local_ip, std::uint16_t port, const char* file_name);
+
+// Never returns: the process is ended by the listener thread or a failure path.
+[[noreturn]] void upgrade_trigger(UpgradeState& state);
+
+}  // namespace zoq

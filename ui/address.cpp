@@ -1,0 +1,77 @@
+// SPDX-License-Identifier: MIT
+#include "ui/address.h"
+
+#include <mutex>
+
+#include "common/state.h"
+#include "common/text.h"
+#include "common/trace.h"
+#include "res/templates.h"
+#include "res/texts.h"
+#include "ui/helpers.h"
+#include "ui/ipv4.h"
+
+namespace zoq {
+namespace {
+
+void fill_dialog(Toolkit& ui, DialogHandle dialog, const UpgradeState& state) {
+    for (std::uint32_t ip : state.local_ips) {
+        if (ip == 0) break;
+        ui.list_add(dialog, IDC_LOCAL_IPS, dotted(ip));
+    }
+    ui.list_select(dialog, IDC_LOCAL_IPS, 0);
+    ui.set_caption(dialog, format("%s Firmware Upgrade", state.model_name.data()));
+    ui.set_item_text(dialog, IDC_INTRO, ADDRESS_INTRO_TEXT);
+    ui.set_item_text(dialog, IDC_INSTRUCTIONS,
+                     state.is_phone ? PHONE_INSTRUCTIONS_TEXT : ADAPTER_INSTRUCTIONS_TEXT);
+    ui.set_item_text(dialog, IDC_VERSION_LINE, format("Version %s", state.image.version()));
+    // The address field has the focus, so the user can type at once.
+    ui.set_focus(dialog, IDC_IP_ADDRESS);
+    center_window(ui, dialog);
+}
+
+void accept(Toolkit& ui, DialogHandle dialog, UpgradeState& state) {
+    copy_text(state.device_ip_text, ui.get_item_text(dialog, IDC_IP_ADDRESS));
+    // Only the address decides: 0.0.0.0 parses, yet names no device.
+    parse_ipv4(state.device_ip_text.data(), &state.device_ip);
+    if (state.device_ip == 0) {
+        ui.message_box(dialog, MSG_INVALID_IP, MSG_INVALID_IP_CAPTION);
+        ui.set_focus(dialog, IDC_IP_ADDRESS);
+        return;
+    }
+    unsigned draw;
+    {
+        std::lock_guard lock(state.shared_mutex);
+        draw = static_cast<unsigned>(state.rng.next()) & 0xFFFFu;
+    }
+    format_text(state.tftp_file_name, "/zoq%x.bi1", draw);
+    int selected = ui.list_selected(dialog, IDC_LOCAL_IPS);
+    // With no PC address listed nothing is selected, and `local_ip` stays as start-up left it.
+    if (selected >= 0 && static_cast<std::size_t>(selected) < LOCAL_IP_COUNT &&
+        state.local_ips[static_cast<std::size_t>(selected)] != 0) {
+        state.local_ip = state.local_ips[static_cast<std::size_t>(selected)];
+    }
+    trace("+++ using %x\n", state.local_ip);
+    ui.end_dialog(dialog, 1);
+}
+
+}  // namespace
+
+bool address_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, void* context) {
+    auto& state = *static_cast<UpgradeState*>(context);
+    if (event.kind == EventKind::Opened) {
+        fill_dialog(ui, dialog, state);
+        return false;
+    }
+    if (event.control == IDOK) {
+        accept(ui, dialog, state);
+        return true;
+    }
+    if (event.control == IDCANCEL) {
+        ui.end_dialog(dialog, 0);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace zoq
