@@ -4,11 +4,64 @@
 // process.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <string_view>
 
+#include "common/net.h"
 #include "common/state.h"
+#include "tftp/session.h"
 
 namespace zoq {
+
+inline constexpr std::uint16_t TFTP_FIRST_PORT = 69;
+// Ports 69 to 168: the hundredth failed bind gives up.
+inline constexpr int TFTP_BIND_ATTEMPTS = 100;
+// The waiting dialog's activity bar runs 0 to 999 and starts again.
+inline constexpr int TFTP_ACTIVITY_STEPS = 1000;
+
+struct TftpListener {
+    std::uint32_t local_ip = 0;
+    std::uint16_t port = 0;
+    Socket socket;
+    std::array<std::uint8_t, TFTP_PACKET_SIZE> rx_buffer{};
+};
+
+enum class ListenerBind { Bound, NoSocket, NoPort };
+
+// Creates the socket and binds it on `local_ip`, port 69 upwards.
+ListenerBind tftp_listener_bind(TftpListener& listener, std::uint32_t local_ip);
+
+// What one datagram means to the waiting listener.
+enum class ListenerInput {
+    Silence,  // nothing, an empty datagram, or one too short to carry an opcode
+    Serve,    // a read request for the expected name
+    BadName,  // a read request for any other name, or one whose name is not terminated
+    Wrq,
+    Data,
+    Ack,
+    Error,
+    Other,  // any other opcode: dropped without a trace
+};
+
+struct ListenerDispatch {
+    ListenerInput input = ListenerInput::Silence;
+    // The requested name of a read request, within the received bytes (no terminator).
+    std::string_view requested_name;
+};
+
+// Classifies `received` bytes of `data` (a negative count is a receive that found nothing);
+// never reads beyond them.
+ListenerDispatch classify_listener_datagram(const std::uint8_t* data, long received,
+                                            std::string_view expected_name);
+
+// The waiting dialog and the polling loop; serves the first matching read request on this
+// thread and returns when its transfer and completion phase are over. The caller closes the
+// socket and ends the process.
+void tftp_listener_serve(UpgradeState& state, TftpListener& listener);
+
+// The thread procedure: serves, closes the socket, ends the process.
+[[noreturn]] void tftp_listener_thread(UpgradeState& state, TftpListener* listener);
 
 // Binds the socket on `local_ip` (69 to 168), starts the listener thread and returns the port.
 // Every failure shows its message and ends the process.

@@ -1,0 +1,118 @@
+// SPDX-License-Identifier: MIT
+#include "tftp/completion.h"
+
+#include <cstring>
+#include <mutex>
+
+#include "common/clock.h"
+#include "common/text.h"
+#include "common/trace.h"
+#include "res/templates.h"
+#include "res/texts.h"
+#include "ui/helpers.h"
+#include "web/request.h"
+
+namespace zoq {
+namespace {
+
+bool model_begins_with(std::string_view model_name, std::string_view prefix) {
+    return model_name.substr(0, 7) == prefix;
+}
+
+std::uint32_t clock_units(Clock& clock) {
+    return clock.now_ms() >> 5;
+}
+
+}  // namespace
+
+std::uint32_t restart_wait_units(std::string_view model_name) {
+    struct Row {
+        std::string_view prefix;
+        std::uint32_t units;
+    };
+    static constexpr Row ROWS[] = {
+        {"ZOQ6600", 6250},
+        {"ZOQ6688", 6250},
+        {"ZOQ5x5h", 3279},
+        {"ZOQ53xH", 4699},
+    };
+    for (const Row& row : ROWS) {
+        if (model_begins_with(model_name, row.prefix)) return row.units;
+    }
+    return 1093;
+}
+
+int success_template(std::string_view model_name) {
+    return model_begins_with(model_name, "ZOQ6688") || model_begins_with(model_name, "ZOQ5x5h")
+               ? IDD_SUCCESS_ALT
+               : IDD_SUCCESS;
+}
+
+void upgrade_completion(UpgradeState& state, std::uint32_t local_ip, std::uint32_t device_ip,
+                        TransferOutcome outcome, DialogHandle dialog) {
+    Toolkit& ui = *state.instance;
+    Clock& clock = *state.clock;
+    const std::uint32_t start = clock_units(clock);
+    const std::uint32_t wait = restart_wait_units(text_of(state.model_name));
+    ui.progress_set_range(dialog, IDC_PROGRESS, 0, static_cast<int>(wait));
+    ui.progress_set_pos(dialog, IDC_PROGRESS, 0);
+    Text<80> title{};
+    format_text(title, "Updating %s Firmware to ZOQ@%s", "Target", state.device_ip_text.data());
+    ui.set_caption(dialog, text_of(title));
+    for (;;) {
+        std::uint32_t now = clock_units(clock);
+        if (now < start) now += RESTART_UNIT_WRAP;
+        ui.progress_set_pos(dialog, IDC_PROGRESS, static_cast<int>(now - start));
+        ui.pump(dialog, true);
+        if (now >= start + wait) break;
+        clock.sleep_ms(RESTART_UNIT_MS);
+    }
+    ui.destroy_dialog(dialog);
+
+    if (outcome == TransferOutcome::Failed) {
+        show_error(ui, MSG_UPLOAD_INCOMPLETE);
+        return;
+    }
+    for (int attempt = 0; attempt < STATUS_READ_ATTEMPTS; ++attempt) {
+        int received =
+            run_request(state, local_ip, HTTP_LOCAL_PORT, device_ip, DEVICE_HTTP_PORT,
+                        STATUS_PAGE_PATH, state.completion_buffer.data(), RESPONSE_CAPACITY);
+        if (received <= 0) continue;
+        SuccessReport report;
+        report.state = &state;
+        {
+            std::lock_guard lock(state.shared_mutex);
+            copy_text(report.software_version, text_of(state.device_info.software_version));
+        }
+        trace("[%d]%s %s\n", 1, state.image.version(), report.software_version.data());
+        if (state.is_phone == 0 &&
+            std::strcmp(report.software_version.data(), state.image.version()) != 0) {
+            show_error(ui, MSG_VERSION_MISMATCH);
+            return;
+        }
+        ui.dialog_box(success_template(text_of(state.model_name)), success_dialog_proc, &report);
+        return;
+    }
+    // Ending silently here would leave the user wondering whether the device was upgraded.
+    show_error(ui, MSG_NO_RESPONSE);
+}
+
+bool success_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, void* context) {
+    auto* report = static_cast<SuccessReport*>(context);
+    if (event.kind == EventKind::Opened) {
+        Text<80> title{};
+        format_text(title, "ZOQ@%s Upgrade Successful!", report->state->device_ip_text.data());
+        ui.set_caption(dialog, text_of(title));
+        ui.set_item_text(dialog, IDC_INTRO, SUCCESS_TEXT);
+        ui.set_item_text(dialog, IDC_SUCCESS_VERSION, text_of(report->software_version));
+        center_window(ui, dialog);
+        return true;
+    }
+    if (event.kind == EventKind::Command && (event.control == IDOK || event.control == IDCANCEL)) {
+        ui.end_dialog(dialog, event.control == IDOK ? 1 : 0);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace zoq

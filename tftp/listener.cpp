@@ -1,0 +1,167 @@
+// SPDX-License-Identifier: MIT
+#include "tftp/listener.h"
+
+#include <sys/socket.h>
+
+#include <cstring>
+#include <new>
+#include <thread>
+
+#include "common/process.h"
+#include "common/text.h"
+#include "common/trace.h"
+#include "res/templates.h"
+#include "res/texts.h"
+#include "ui/helpers.h"
+
+namespace zoq {
+
+ListenerBind tftp_listener_bind(TftpListener& listener, std::uint32_t local_ip) {
+    Socket socket(::socket(AF_INET, SOCK_DGRAM, 0));
+    if (!socket.valid()) return ListenerBind::NoSocket;
+    std::uint16_t port = TFTP_FIRST_PORT;
+    for (int failures = 0;;) {
+        sockaddr_in address{};
+        fill_sockaddr(local_ip, port, address);
+        if (::bind(socket.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+            break;
+        }
+        if (++failures >= TFTP_BIND_ATTEMPTS) return ListenerBind::NoPort;
+        ++port;
+    }
+    listener.local_ip = local_ip;
+    listener.port = port;
+    listener.socket = std::move(socket);
+    return ListenerBind::Bound;
+}
+
+ListenerDispatch classify_listener_datagram(const std::uint8_t* data, long received,
+                                            std::string_view expected_name) {
+    ListenerDispatch result;
+    if (received < 2) return result;
+    const auto length = static_cast<std::size_t>(received);
+    switch (get_be16(data)) {
+        case TFTP_RRQ: {
+            const char* name = reinterpret_cast<const char*>(data + 2);
+            const void* end = std::memchr(name, '\0', length - 2);
+            if (!end) {
+                // No terminator inside the datagram: whatever follows is not ours to read.
+                result.input = ListenerInput::BadName;
+                result.requested_name = std::string_view(name, length - 2);
+                return result;
+            }
+            result.requested_name = std::string_view(
+                name, static_cast<std::size_t>(static_cast<const char*>(end) - name));
+            result.input = result.requested_name == expected_name ? ListenerInput::Serve
+                                                                  : ListenerInput::BadName;
+            return result;
+        }
+        case TFTP_WRQ:
+            result.input = ListenerInput::Wrq;
+            return result;
+        case TFTP_DATA:
+            result.input = ListenerInput::Data;
+            return result;
+        case TFTP_ACK:
+            result.input = ListenerInput::Ack;
+            return result;
+        case TFTP_ERROR:
+            result.input = ListenerInput::Error;
+            return result;
+        default:
+            result.input = ListenerInput::Other;
+            return result;
+    }
+}
+
+void tftp_listener_serve(UpgradeState& state, TftpListener& listener) {
+    Toolkit& ui = *state.instance;
+    DialogHandle dialog = ui.create_dialog(IDD_WAITING, transfer_dialog_proc, &state);
+    ui.progress_set_range(dialog, IDC_PROGRESS, 0, TFTP_ACTIVITY_STEPS);
+    ui.progress_set_pos(dialog, IDC_PROGRESS, 0);
+    ui.set_item_text(dialog, IDC_WAIT_TEXT, TFTP_INSTRUCTION_TEXT);
+    const int fd = listener.socket.fd();
+    set_non_blocking(fd);
+    const std::string_view expected = text_of(state.tftp_file_name);
+    int activity = 0;
+    for (;;) {
+        sockaddr_in from{};
+        socklen_t from_length = sizeof from;
+        long received =
+            static_cast<long>(::recvfrom(fd, listener.rx_buffer.data(), listener.rx_buffer.size(),
+                                         0, reinterpret_cast<sockaddr*>(&from), &from_length));
+        ListenerDispatch dispatch =
+            classify_listener_datagram(listener.rx_buffer.data(), received, expected);
+        switch (dispatch.input) {
+            case ListenerInput::Silence:
+                // Wait on the socket rather than sleep, so that a request is taken at once.
+                wait_readable(fd, 1);
+                if (++activity >= TFTP_ACTIVITY_STEPS) activity = 0;
+                ui.progress_set_pos(dialog, IDC_PROGRESS, activity);
+                ui.pump(dialog, true);
+                break;
+            case ListenerInput::Serve:
+            case ListenerInput::BadName: {
+                const int name_length = static_cast<int>(dispatch.requested_name.size());
+                trace("%.*s %.*s\n", static_cast<int>(expected.size()), expected.data(),
+                      name_length, dispatch.requested_name.data());
+                if (dispatch.input == ListenerInput::BadName) {
+                    trace("+++ Bad TFTP RRQ filename %.*s\n", name_length,
+                          dispatch.requested_name.data());
+                    break;
+                }
+                std::uint32_t cip = 0;
+                std::uint16_t cport = 0;
+                read_sockaddr(from, cip, cport);
+                ui.destroy_dialog(dialog);
+                tftp_session_run(state, fd, listener.local_ip, listener.port, cip, cport,
+                                 dispatch.requested_name);
+                return;
+            }
+            case ListenerInput::Wrq:
+                trace("TFTP Rx WRQ?\n");
+                break;
+            case ListenerInput::Data:
+                trace("TFTP Rx Data?\n");
+                break;
+            case ListenerInput::Ack:
+                trace("TFTP Rx ACK?\n");
+                break;
+            case ListenerInput::Error:
+                trace("TFTP Rx Error?\n");
+                break;
+            case ListenerInput::Other:
+                break;
+        }
+    }
+}
+
+void tftp_listener_thread(UpgradeState& state, TftpListener* listener) {
+    tftp_listener_serve(state, *listener);
+    listener->socket.close();
+    end_process();
+}
+
+std::uint16_t tftp_listener_start(UpgradeState& state, std::uint32_t local_ip) {
+    // Owned by the listener thread until the process ends; never freed.
+    auto* listener = new (std::nothrow) TftpListener{};
+    if (!listener) {
+        show_error(*state.instance, MSG_TFTP_MALLOC);
+        end_process();
+    }
+    switch (tftp_listener_bind(*listener, local_ip)) {
+        case ListenerBind::NoSocket:
+            show_error(*state.instance, MSG_TFTP_SOCKET);
+            end_process();
+        case ListenerBind::NoPort:
+            show_error(*state.instance, MSG_TFTP_BIND);
+            end_process();
+        case ListenerBind::Bound:
+            break;
+    }
+    const std::uint16_t port = listener->port;
+    std::thread(tftp_listener_thread, std::ref(state), listener).detach();
+    return port;
+}
+
+}  // namespace zoq

@@ -1,0 +1,203 @@
+// SPDX-License-Identifier: MIT
+#include "tftp/session.h"
+
+#include <sys/socket.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "common/process.h"
+#include "common/text.h"
+#include "common/trace.h"
+#include "res/templates.h"
+#include "res/texts.h"
+#include "tftp/completion.h"
+#include "ui/helpers.h"
+
+namespace zoq {
+namespace {
+
+// Appends a NUL-terminated token; the OACK never comes near the buffer's end.
+std::size_t append_token(std::uint8_t* packet, std::size_t at, std::string_view token) {
+    std::memcpy(packet + at, token.data(), token.size());
+    packet[at + token.size()] = 0;
+    return at + token.size() + 1;
+}
+
+long send_packet(int socket, const std::uint8_t* packet, std::size_t length,
+                 const sockaddr_in& destination) {
+    return static_cast<long>(::sendto(socket, packet, length, 0,
+                                      reinterpret_cast<const sockaddr*>(&destination),
+                                      sizeof destination));
+}
+
+}  // namespace
+
+SessionInput classify_session_datagram(const TftpSession& session, long received, std::uint32_t ip,
+                                       std::uint16_t port) {
+    if (received < 1) return SessionInput::Silence;
+    if (ip != session.device_ip || port != session.device_port) return SessionInput::Stranger;
+    // A runt is never an ACK: its missing bytes would be read from our own last DATA packet,
+    // still in the buffer, and could acknowledge a block the device never received.
+    if (received < 4) return SessionInput::Silence;
+    if (get_be16(session.packet.data()) != TFTP_ACK) return SessionInput::Silence;
+    return get_be16(session.packet.data() + 2) == session.block ? SessionInput::AckBlock
+                                                                : SessionInput::AckOther;
+}
+
+std::size_t build_oack(std::uint8_t* packet, std::uint32_t size) {
+    put_be16(packet, TFTP_OACK);
+    std::size_t at = 2;
+    at = append_token(packet, at, "tsize");
+    at = append_token(packet, at, format("%u", size));
+    at = append_token(packet, at, "timeout");
+    return append_token(packet, at, format("%u", TFTP_ANNOUNCED_TIMEOUT_S));
+}
+
+std::size_t build_data_block(std::uint8_t* packet, const std::uint8_t* payload,
+                             std::uint32_t length, std::uint32_t block) {
+    put_be16(packet, TFTP_DATA);
+    put_be16(packet + 2, block);
+    if (length > 0) std::memcpy(packet + 4, payload, length);
+    return 4 + static_cast<std::size_t>(length);
+}
+
+long send_oack(int socket, std::uint8_t* packet, const sockaddr_in& destination,
+               std::uint32_t size) {
+    return send_packet(socket, packet, build_oack(packet, size), destination);
+}
+
+void send_data_block(int socket, std::uint8_t* packet, const std::uint8_t* payload,
+                     std::uint32_t length, std::uint32_t block, const sockaddr_in& destination) {
+    send_packet(socket, packet, build_data_block(packet, payload, length, block), destination);
+}
+
+void tftp_session_init(const UpgradeState& state, TftpSession& session, int socket,
+                       std::uint32_t local_ip, std::uint16_t local_port, std::uint32_t device_ip,
+                       std::uint16_t device_port, std::string_view file_name) {
+    session.socket = socket;
+    session.local_ip = local_ip;
+    session.local_port = local_port;
+    session.device_ip = device_ip;
+    session.device_port = device_port;
+    copy_text(session.file_name, file_name);
+    session.block = 0;
+    session.bytes_acked = 0;
+    session.block_size = 0;
+    session.total_size = state.image.size;
+    session.block_count = session.total_size / TFTP_BLOCK_SIZE + 1;
+    session.last_block_size = session.total_size % TFTP_BLOCK_SIZE;
+    trace("++++size %u, %u, %u\n", session.total_size, session.last_block_size,
+          session.block_count);
+}
+
+TransferOutcome tftp_session_exchange(UpgradeState& state, TftpSession& session,
+                                      DialogHandle dialog) {
+    Toolkit& ui = *state.instance;
+    set_non_blocking(session.socket);
+    sockaddr_in destination{};
+    fill_sockaddr(session.device_ip, session.device_port, destination);
+    send_oack(session.socket, session.packet.data(), destination, session.total_size);
+
+    const std::uint8_t* image = state.image.data;
+    std::uint32_t offset = 0;  // of the block in flight in the image
+    int ticks = 0;
+    int retries = 0;
+    for (;;) {
+        sockaddr_in from{};
+        socklen_t from_length = sizeof from;
+        long received = static_cast<long>(
+            ::recvfrom(session.socket, session.packet.data(), session.packet.size(), 0,
+                       reinterpret_cast<sockaddr*>(&from), &from_length));
+        std::uint32_t ip = 0;
+        std::uint16_t port = 0;
+        if (received < 1) {
+            ui.pump(dialog, false);
+        } else {
+            read_sockaddr(from, ip, port);
+        }
+        SessionInput input = classify_session_datagram(session, received, ip, port);
+        if (input == SessionInput::Stranger) {
+            trace("Unknown source request in session: %x:%u", ip, port);
+        }
+        // A duplicate or stray ACK is neither silence nor a reason to resend: answering
+        // duplicates would double every following block (the sorcerer's apprentice).
+        if (input == SessionInput::AckOther) continue;
+        if (input == SessionInput::AckBlock) {
+            ticks = 0;
+            retries = 0;
+            ++session.block;
+            session.bytes_acked += session.block_size;
+            ui.progress_set_pos(dialog, IDC_PROGRESS, static_cast<int>(session.block));
+            Text<128> progress_title{};
+            format_text(progress_title, "Uploading %s Firmware to ZOQ@%s %u/%u Bytes", "Target",
+                        state.device_ip_text.data(), session.bytes_acked, session.total_size);
+            ui.set_caption(dialog, text_of(progress_title));
+            if (session.block > session.block_count) {
+                trace("All blocks ack'd\n");
+                return TransferOutcome::Complete;
+            }
+            session.block_size =
+                session.block == session.block_count ? session.last_block_size : TFTP_BLOCK_SIZE;
+            offset = session.block == 1 ? 0 : offset + TFTP_BLOCK_SIZE;
+            send_data_block(session.socket, session.packet.data(), image + offset,
+                            session.block_size, session.block, destination);
+            trace("Send block %u (%u)\n", session.block, session.block_size);
+            continue;
+        }
+        // Silence: wait on the socket rather than sleep, so that an ACK is answered at once.
+        wait_readable(session.socket, 1);
+        if (++ticks < TFTP_POLLS_PER_INTERVAL) continue;
+        if (++retries >= TFTP_RETRY_LIMIT) {
+            trace("Timeout for ack; upgrade failed\n");
+            return TransferOutcome::Failed;
+        }
+        // The buffer may hold a received datagram by now: rebuild the packet from the image.
+        if (session.block == 0) {
+            trace("ReSend option ack\n");
+            send_oack(session.socket, session.packet.data(), destination, session.total_size);
+        } else {
+            trace("ReSend block %u\n", session.block);
+            send_data_block(session.socket, session.packet.data(), image + offset,
+                            session.block_size, session.block, destination);
+        }
+        ticks = 0;
+    }
+}
+
+void tftp_session_transfer(UpgradeState& state, TftpSession& session) {
+    Toolkit& ui = *state.instance;
+    DialogHandle dialog = ui.create_dialog(IDD_UPLOADING, transfer_dialog_proc, &state);
+    ui.progress_set_range(dialog, IDC_PROGRESS, 0, static_cast<int>(session.block_count));
+    TransferOutcome outcome = tftp_session_exchange(state, session, dialog);
+    upgrade_completion(state, session.local_ip, session.device_ip, outcome, dialog);
+}
+
+void tftp_session_run(UpgradeState& state, int socket, std::uint32_t local_ip,
+                      std::uint16_t local_port, std::uint32_t device_ip, std::uint16_t device_port,
+                      std::string_view file_name) {
+    std::unique_ptr<TftpSession> session(new (std::nothrow) TftpSession{});
+    if (!session) {
+        show_error(*state.instance, MSG_SESSION_MALLOC);
+        end_process();
+    }
+    tftp_session_init(state, *session, socket, local_ip, local_port, device_ip, device_port,
+                      file_name);
+    tftp_session_transfer(state, *session);
+}
+
+bool transfer_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, void*) {
+    if (event.kind == EventKind::Opened) {
+        center_window(ui, dialog);
+        return true;
+    }
+    if (event.kind == EventKind::Command && event.control == IDCANCEL) {
+        ui.destroy_dialog(dialog);
+        show_error(ui, MSG_USER_ABORT);
+        end_process();
+    }
+    return false;
+}
+
+}  // namespace zoq

@@ -1,0 +1,104 @@
+// SPDX-License-Identifier: MIT
+// One transfer of the embedded image to the device that asked for it: option acknowledgement,
+// 512-byte DATA blocks in lock-step with the device's acknowledgements, resends on silence, and
+// the uploading dialog. The waiting and uploading dialogs share one procedure.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "common/net.h"
+#include "common/state.h"
+#include "ui/port.h"
+
+namespace zoq {
+
+inline constexpr std::size_t TFTP_PACKET_SIZE = 1024;
+inline constexpr std::uint32_t TFTP_BLOCK_SIZE = 512;
+// Empty polls of 1 ms that make one interval of silence, and the intervals before giving up.
+inline constexpr int TFTP_POLLS_PER_INTERVAL = 100;
+inline constexpr int TFTP_RETRY_LIMIT = 30;
+// Announced to the device only; the server keeps its own, much shorter, resend interval.
+inline constexpr unsigned TFTP_ANNOUNCED_TIMEOUT_S = 5;
+
+enum TftpOpcode : std::uint16_t {
+    TFTP_RRQ = 1,
+    TFTP_WRQ = 2,
+    TFTP_DATA = 3,
+    TFTP_ACK = 4,
+    TFTP_ERROR = 5,
+    TFTP_OACK = 6,
+};
+
+struct TftpSession {
+    Text<128> file_name{};
+    // Every outgoing packet is built here and every incoming datagram lands here.
+    std::array<std::uint8_t, TFTP_PACKET_SIZE> packet{};
+    std::uint32_t local_ip = 0;
+    std::uint32_t device_ip = 0;
+    std::uint16_t local_port = 0;
+    std::uint16_t device_port = 0;
+    int socket = INVALID_SOCKET_HANDLE;
+    std::uint32_t block = 0;  // in flight; 0 while the OACK waits for its ACK
+    std::uint32_t total_size = 0;
+    std::uint32_t block_count = 0;  // total_size / 512 + 1: the last block is always short
+    std::uint32_t bytes_acked = 0;
+    std::uint32_t last_block_size = 0;
+    std::uint32_t block_size = 0;  // payload of the block in flight
+};
+
+enum class TransferOutcome { Complete, Failed };
+
+// What one received datagram means to the session.
+enum class SessionInput {
+    Silence,   // nothing, or nothing the session waits for (ERROR, other opcodes, runts)
+    Stranger,  // from another address or port: silence, but traced
+    AckOther,  // an ACK of the device for another block: dropped without effect
+    AckBlock,  // the ACK of the block in flight
+};
+
+// Classifies `received` bytes at the start of `session.packet` (a negative count is a receive
+// that found nothing) sent from `ip`:`port`.
+SessionInput classify_session_datagram(const TftpSession& session, long received, std::uint32_t ip,
+                                       std::uint16_t port);
+
+// Packet builders; both return the packet length. `packet` holds TFTP_PACKET_SIZE bytes.
+std::size_t build_oack(std::uint8_t* packet, std::uint32_t size);
+std::size_t build_data_block(std::uint8_t* packet, const std::uint8_t* payload,
+                             std::uint32_t length, std::uint32_t block);
+
+// Build and send; the send result is not examined: a lost packet shows as a missing ACK.
+long send_oack(int socket, std::uint8_t* packet, const sockaddr_in& destination,
+               std::uint32_t size);
+void send_data_block(int socket, std::uint8_t* packet, const std::uint8_t* payload,
+                     std::uint32_t length, std::uint32_t block, const sockaddr_in& destination);
+
+// Fills a zeroed session for one transfer of `state.image`.
+void tftp_session_init(const UpgradeState& state, TftpSession& session, int socket,
+                       std::uint32_t local_ip, std::uint16_t local_port, std::uint32_t device_ip,
+                       std::uint16_t device_port, std::string_view file_name);
+
+// The lock-step exchange from the first OACK to the last ACK or the retry limit. `dialog` is
+// the uploading dialog (its bar and title follow the ACKs; it is pumped while the line is
+// quiet). Returns without ending the process unless the user cancels.
+TransferOutcome tftp_session_exchange(UpgradeState& state, TftpSession& session,
+                                      DialogHandle dialog);
+
+// The uploading dialog, the exchange, then the completion phase.
+void tftp_session_transfer(UpgradeState& state, TftpSession& session);
+
+// Serves one accepted read request on the listener's socket; returns when the transfer and the
+// completion phase are over.
+void tftp_session_run(UpgradeState& state, int socket, std::uint32_t local_ip,
+                      std::uint16_t local_port, std::uint32_t device_ip, std::uint16_t device_port,
+                      std::string_view file_name);
+
+// Procedure of the waiting (114) and uploading (110) dialogs; `context` is the UpgradeState.
+// Cancel ends the process.
+bool transfer_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, void* context);
+
+}  // namespace zoq
