@@ -1,0 +1,212 @@
+// SPDX-License-Identifier: MIT
+// An in-process device web server on loopback for the HTTP tests: it records each request as
+// received and plays the answer the test gives for it, then closes, resets or holds the
+// connection. A small Digest checker lets it accept or refuse credentials like a device.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/net.h"
+#include "web/digest.h"
+
+namespace zoq::test {
+
+inline constexpr std::uint32_t PC_IP = 0x7F000001;      // 127.0.0.1
+inline constexpr std::uint32_t DEVICE_IP = 0x7F000002;  // 127.0.0.2
+
+struct Reply {
+    enum After { Close, Reset, Hold } after = Close;
+    std::string bytes;
+    // Runs before the answer is sent (a test holds the answer back with it).
+    std::function<void()> before;
+};
+
+struct Received {
+    std::string request;
+    std::uint16_t peer_port = 0;
+    std::uint32_t peer_ip = 0;
+};
+
+class FakeDevice {
+  public:
+    using Handler = std::function<Reply(int index, const std::string& request)>;
+
+    explicit FakeDevice(Handler handler, std::uint32_t ip = DEVICE_IP, std::uint16_t port = 80,
+                        int backlog = 16)
+        : handler_(std::move(handler)) {
+        listener_ = Socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        int on = 1;
+        ::setsockopt(listener_.fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in addr{};
+        fill_sockaddr(ip, port, addr);
+        ok_ = ::bind(listener_.fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+              ::listen(listener_.fd(), backlog) == 0;
+        if (ok_ && handler_) thread_ = std::thread([this] { serve(); });
+    }
+    ~FakeDevice() { stop(); }
+
+    bool ok() const { return ok_; }
+    int listener_fd() const { return listener_.fd(); }
+
+    // Ends the server and closes every held connection (a blocked client then sees the end).
+    void stop() {
+        stopping_ = true;
+        if (thread_.joinable()) thread_.join();
+        std::lock_guard lock(mutex_);
+        held_.clear();
+    }
+
+    std::vector<Received> received() const {
+        std::lock_guard lock(mutex_);
+        return received_;
+    }
+    std::size_t count() const {
+        std::lock_guard lock(mutex_);
+        return received_.size();
+    }
+
+  private:
+    void serve() {
+        int index = 0;
+        while (!stopping_) {
+            if (!wait_readable(listener_.fd(), 10)) continue;
+            sockaddr_in peer{};
+            socklen_t len = sizeof peer;
+            Socket c(
+                ::accept4(listener_.fd(), reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC));
+            if (!c.valid()) continue;
+            Received r;
+            read_sockaddr(peer, r.peer_ip, r.peer_port);
+            r.request = read_request(c.fd());
+            {
+                std::lock_guard lock(mutex_);
+                received_.push_back(r);
+            }
+            Reply reply = handler_(index++, r.request);
+            if (reply.before) reply.before();
+            send_all(c.fd(), reply.bytes);
+            if (reply.after == Reply::Reset) {
+                linger l{1, 0};
+                ::setsockopt(c.fd(), SOL_SOCKET, SO_LINGER, &l, sizeof l);
+            } else if (reply.after == Reply::Hold) {
+                std::lock_guard lock(mutex_);
+                held_.push_back(std::move(c));
+            }
+        }
+    }
+
+    // Up to the empty line that ends the header: the client sends nothing after it.
+    std::string read_request(int fd) {
+        std::string in;
+        char buf[4096];
+        while (in.find("\r\n\r\n") == std::string::npos && !stopping_) {
+            if (!wait_readable(fd, 10)) continue;
+            ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0) break;
+            in.append(buf, static_cast<std::size_t>(n));
+        }
+        return in;
+    }
+
+    static void send_all(int fd, const std::string& bytes) {
+        std::size_t at = 0;
+        while (at < bytes.size()) {
+            ssize_t n = ::send(fd, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL);
+            if (n <= 0) return;  // the client stopped reading (capacity reached)
+            at += static_cast<std::size_t>(n);
+        }
+    }
+
+    Handler handler_;
+    Socket listener_;
+    bool ok_ = false;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+    mutable std::mutex mutex_;
+    std::vector<Received> received_;
+    std::vector<Socket> held_;
+};
+
+inline std::string http_answer(const std::string& status_line, const std::string& headers,
+                               const std::string& body) {
+    return status_line + "\r\n" + headers + "Content-Length: " + std::to_string(body.size()) +
+           "\r\n\r\n" + body;
+}
+
+inline const std::string STATUS_PAGE =
+    "<html><body><table>\r\n"
+    "<tr><td>Product Name:</td><td>ZOQ-4502</td></tr>\r\n"
+    "<tr><td>Serial Number:</td><td>SN0123456</td></tr>\r\n"
+    "<tr><td>MAC Address:</td><td><b>02:00:00:AA:BB:CC</b></td></tr>\r\n"
+    "<tr><td>Hardware Version:</td><td>2.0.1</td></tr>\r\n"
+    "<tr><td>Software Version:</td><td>3.1.4(a)</td></tr>\r\n"
+    "</table></body></html>\r\n";
+
+inline std::string page_answer(const std::string& body = STATUS_PAGE) {
+    return http_answer("HTTP/1.1 200 OK", "Content-Type: text/html\r\n", body);
+}
+
+inline std::string challenge_answer(const std::string& params) {
+    return http_answer("HTTP/1.1 401 Unauthorized", "WWW-Authenticate: Digest " + params + "\r\n",
+                       "<html>401</html>");
+}
+
+// The value of one parameter of the request's Authorization line (quoted or not).
+inline std::string auth_param(const std::string& request, const std::string& name) {
+    std::size_t line = request.find("\r\nAuthorization: Digest ");
+    if (line == std::string::npos) return {};
+    std::size_t end = request.find("\r\n", line + 2);
+    std::string header = request.substr(line, end - line);
+    for (std::size_t at = header.find(' ', 20); at < header.size();) {
+        std::size_t start = at + 1;
+        std::size_t eq = header.find('=', start);
+        if (eq == std::string::npos) break;
+        std::string key = header.substr(start, eq - start);
+        std::string value;
+        std::size_t next;
+        if (header[eq + 1] == '"') {
+            std::size_t close = header.find('"', eq + 2);
+            value = header.substr(eq + 2, close - eq - 2);
+            next = header.find(',', close);
+        } else {
+            next = header.find(',', eq);
+            value = header.substr(eq + 1,
+                                  next == std::string::npos ? std::string::npos : next - eq - 1);
+        }
+        if (key == name) return value;
+        at = next;
+    }
+    return {};
+}
+
+// Whether the request carries a correct Digest response for `password` under the challenge
+// parameters the device issued.
+inline bool digest_ok(const std::string& request, const std::string& password,
+                      const std::string& realm, const std::string& nonce) {
+    if (auth_param(request, "realm") != realm || auth_param(request, "nonce") != nonce) {
+        return false;
+    }
+    std::string user = auth_param(request, "username");
+    std::string qop = auth_param(request, "qop");
+    std::string cnonce = auth_param(request, "cnonce");
+    DigestHex ha1, expected;
+    digest_calc_ha1(auth_param(request, "algorithm").c_str(), user.c_str(), realm.c_str(),
+                    password.c_str(), nonce.c_str(), cnonce.c_str(), ha1);
+    digest_calc_response(ha1.data(), nonce.c_str(), auth_param(request, "nc").c_str(),
+                         cnonce.c_str(), qop.c_str(), "GET", auth_param(request, "uri").c_str(), "",
+                         expected);
+    return auth_param(request, "response") == expected.data();
+}
+
+}  // namespace zoq::test

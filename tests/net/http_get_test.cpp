@@ -1,0 +1,262 @@
+// SPDX-License-Identifier: MIT
+// One HTTP exchange on real sockets against an in-process device at 127.0.0.2:80, from the PC
+// address 127.0.0.1 (each test runs in a private network namespace).
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "common/text.h"
+#include "platform/scripted/scripted_toolkit.h"
+#include "tests/net/fake_device.h"
+#include "tests/support/child.h"
+#include "web/http.h"
+
+namespace zoq {
+namespace {
+
+using test::DEVICE_IP;
+using test::FakeDevice;
+using test::PC_IP;
+using test::Reply;
+
+const std::string PLAIN_REQUEST = "GET /admin/advanced HTTP/1.1\r\nHost: 192.168.2.110\r\n\r\n";
+
+struct HttpGet : ::testing::Test {
+    ScriptedToolkit ui;
+    std::unique_ptr<UpgradeState> state = std::make_unique<UpgradeState>();
+    HttpGet() {
+        state->instance = &ui;
+        state->rng.seed(1234);
+    }
+    int get(const char* path = STATUS_PAGE_PATH, int capacity = RESPONSE_CAPACITY) {
+        return http_get(*state, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80, path,
+                        state->response_buffer.data(), capacity);
+    }
+    std::string buffer() const { return state->response_buffer.data(); }
+};
+
+TEST_F(HttpGet, PageFillsTheFiveValuesAndTheRequestIsExact) {
+    const std::string answer = test::page_answer();
+    FakeDevice device([&](int, const std::string&) { return Reply{Reply::Close, answer, {}}; });
+    ASSERT_TRUE(device.ok());
+    EXPECT_EQ(get(), static_cast<int>(answer.size()));
+    EXPECT_EQ(buffer(), answer);
+    const DeviceInfo& info = state->device_info;
+    EXPECT_STREQ(info.product_name.data(), "ZOQ-4502");
+    EXPECT_STREQ(info.serial_number.data(), "SN0123456");
+    EXPECT_STREQ(info.mac_address.data(), "02:00:00:AA:BB:CC");
+    EXPECT_STREQ(info.hardware_version.data(), "2.0.1");
+    EXPECT_STREQ(info.software_version.data(), "3.1.4(a)");
+    auto got = device.received();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].request, PLAIN_REQUEST);
+    EXPECT_EQ(got[0].peer_ip, PC_IP);
+    EXPECT_EQ(got[0].peer_port, HTTP_LOCAL_PORT);
+    EXPECT_TRUE(ui.records().empty());
+}
+
+TEST_F(HttpGet, EachChallengeFormIsAnsweredWithCredentialsTheDeviceAccepts) {
+    struct Form {
+        const char* name;
+        std::string params;
+        const char* algorithm;
+        bool qop;
+    };
+    const Form forms[] = {
+        {"qop auth", "realm=\"ZOQ\", nonce=\"n-auth\", qop=\"auth\"", "", true},
+        {"RFC 2069", "realm=\"ZOQ\", nonce=\"n-2069\"", "", false},
+        {"md5-sess", "realm=\"ZOQ\", nonce=\"n-sess\", algorithm=\"MD5-sess\", qop=\"auth\"",
+         "MD5-sess", true},
+        {"auth-int", "realm=\"ZOQ\", nonce=\"n-int\", qop=\"auth-int\"", "", true},
+        {"opaque", "realm=\"ZOQ\", nonce=\"n-op\", opaque=\"xyz\", qop=\"auth\"", "", true},
+        {"lighttpd style",
+         "realm=\"ZOQ\", charset=\"UTF-8\", algorithm=MD5, nonce=\"n-l\", "
+         "qop=\"auth\"",
+         "", true},
+    };
+    for (const auto& form : forms) {
+        SCOPED_TRACE(form.name);
+        state = std::make_unique<UpgradeState>();
+        state->instance = &ui;
+        std::string nonce = test::auth_param(
+            "\r\nAuthorization: Digest " + form.params.substr(form.params.find("nonce=")) + "\r\n",
+            "nonce");
+        FakeDevice device([&](int, const std::string& request) {
+            if (test::digest_ok(request, "secret", "ZOQ", nonce)) {
+                return Reply{Reply::Close, test::page_answer(), {}};
+            }
+            return Reply{Reply::Close, test::challenge_answer(form.params), {}};
+        });
+        ASSERT_TRUE(device.ok());
+        EXPECT_EQ(get(), -1);
+        EXPECT_STREQ(state->digest.nonce.data(), nonce.c_str());
+        EXPECT_STREQ(state->digest.algorithm.data(), form.algorithm);
+        EXPECT_STREQ(state->device_info.product_name.data(), "");
+
+        copy_text(state->digest.username, "admin");
+        copy_text(state->digest.password, "secret");
+        EXPECT_GT(get(), 0);
+        EXPECT_STREQ(state->device_info.product_name.data(), "ZOQ-4502");
+        EXPECT_EQ(state->digest.nonce_count, 1u);
+        EXPECT_STREQ(state->digest.uri.data(), STATUS_PAGE_PATH);
+        auto got = device.received();
+        ASSERT_EQ(got.size(), 2u);
+        EXPECT_EQ(got[0].request, PLAIN_REQUEST);
+        // The Authorization line stands between the Host line and the empty line.
+        const std::string& r = got[1].request;
+        EXPECT_EQ(r.rfind("GET /admin/advanced HTTP/1.1\r\nHost: 192.168.2.110\r\n"
+                          "Authorization: Digest username=\"admin\",realm=\"ZOQ\",",
+                          0),
+                  0u)
+            << r;
+        EXPECT_EQ(r.find("\r\n", r.find("Authorization")) + 4, r.size()) << r;
+        EXPECT_EQ(r.find(", "), std::string::npos) << r;
+        EXPECT_EQ(r.find(",nc=00000001,") != std::string::npos, form.qop) << r;
+    }
+}
+
+TEST_F(HttpGet, AnswersThatAreStillPages) {
+    struct Case {
+        const char* name;
+        std::string answer;
+    };
+    const Case cases[] = {
+        {"401 without a challenge",
+         test::http_answer("HTTP/1.1 401 Unauthorized", "", test::STATUS_PAGE)},
+        {"401 whose challenge has no nonce",
+         test::http_answer("HTTP/1.1 401 Unauthorized",
+                           "WWW-Authenticate: Digest realm=\"ZOQ\"\r\n", test::STATUS_PAGE)},
+        {"HTTP/1.0", "HTTP/1.0 200 OK\r\n\r\n" + test::STATUS_PAGE},
+        {"404", test::http_answer("HTTP/1.1 404 Not Found", "", test::STATUS_PAGE)},
+        {"not HTTP at all", test::STATUS_PAGE},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        state = std::make_unique<UpgradeState>();
+        state->instance = &ui;
+        FakeDevice device([&](int, const std::string&) {
+            return Reply{Reply::Close, c.answer, {}};
+        });
+        ASSERT_TRUE(device.ok());
+        EXPECT_EQ(get(), static_cast<int>(c.answer.size()));
+        EXPECT_STREQ(state->device_info.software_version.data(), "3.1.4(a)");
+        EXPECT_STREQ(state->digest.nonce.data(), "");
+    }
+}
+
+TEST_F(HttpGet, MissingLabelKeepsTheEarlierValue) {
+    FakeDevice device([&](int index, const std::string&) {
+        std::string page = test::STATUS_PAGE;
+        if (index == 1) {
+            page = "<td>Product Name:</td><td>ZOQ-9999</td>";  // nothing else this time
+        }
+        return Reply{Reply::Close, test::page_answer(page), {}};
+    });
+    ASSERT_TRUE(device.ok());
+    EXPECT_GT(get(), 0);
+    EXPECT_GT(get(), 0);
+    EXPECT_STREQ(state->device_info.product_name.data(), "ZOQ-9999");
+    EXPECT_STREQ(state->device_info.serial_number.data(), "SN0123456");
+    EXPECT_STREQ(state->device_info.software_version.data(), "3.1.4(a)");
+}
+
+TEST_F(HttpGet, StoredChallengeWithoutPasswordSendsNoCredentials) {
+    copy_text(state->digest.realm, "ZOQ");
+    copy_text(state->digest.nonce, "n");
+    copy_text(state->digest.username, "admin");
+    FakeDevice device([&](int, const std::string&) {
+        return Reply{Reply::Close, test::page_answer(), {}};
+    });
+    ASSERT_TRUE(device.ok());
+    EXPECT_GT(get(), 0);
+    EXPECT_EQ(device.received().at(0).request, PLAIN_REQUEST);
+    EXPECT_EQ(state->digest.nonce_count, 0u);
+}
+
+TEST_F(HttpGet, ResetAfterSomeBytesKeepsWhatCame) {
+    const std::string part = "HTTP/1.1 200 OK\r\n\r\n<td>Product Name:</td><td>ZOQ-4502</td>";
+    FakeDevice device([&](int, const std::string&) { return Reply{Reply::Reset, part, {}}; });
+    ASSERT_TRUE(device.ok());
+    EXPECT_EQ(get(), static_cast<int>(part.size()));
+    EXPECT_STREQ(state->device_info.product_name.data(), "ZOQ-4502");
+}
+
+TEST_F(HttpGet, NothingBackIsZeroAndChangesNothing) {
+    for (auto after : {Reply::Close, Reply::Reset}) {
+        copy_text(state->device_info.product_name, "earlier");
+        FakeDevice device([&](int, const std::string&) { return Reply{after, "", {}}; });
+        ASSERT_TRUE(device.ok());
+        EXPECT_EQ(get(), 0);
+        EXPECT_STREQ(state->device_info.product_name.data(), "earlier");
+        EXPECT_EQ(state->response_buffer[0], '\0');
+    }
+}
+
+TEST_F(HttpGet, NoDeviceIsZero) {
+    EXPECT_EQ(get(), 0);
+    EXPECT_TRUE(ui.records().empty());
+}
+
+TEST_F(HttpGet, AnswerLargerThanTheCapacityIsCutAndTerminated) {
+    const std::string big = test::page_answer() + std::string(300000, 'x');
+    FakeDevice device([&](int, const std::string&) { return Reply{Reply::Close, big, {}}; });
+    ASSERT_TRUE(device.ok());
+    for (int capacity : {RESPONSE_CAPACITY, 100}) {
+        state->response_buffer.fill('#');
+        EXPECT_EQ(get(STATUS_PAGE_PATH, capacity), capacity);
+        EXPECT_EQ(state->response_buffer[static_cast<std::size_t>(capacity)], '\0');
+        EXPECT_EQ(buffer(), big.substr(0, static_cast<std::size_t>(capacity)));
+        if (capacity < RESPONSE_CAPACITY) {
+            EXPECT_EQ(state->response_buffer[static_cast<std::size_t>(capacity) + 1], '#');
+        }
+    }
+}
+
+TEST_F(HttpGet, TakenLocalPortMovesToTheNext) {
+    Socket blocker(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in addr{};
+    fill_sockaddr(PC_IP, HTTP_LOCAL_PORT, addr);
+    ASSERT_EQ(::bind(blocker.fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    FakeDevice device([&](int, const std::string&) {
+        return Reply{Reply::Close, test::page_answer(), {}};
+    });
+    ASSERT_TRUE(device.ok());
+    EXPECT_GT(get(), 0);
+    EXPECT_EQ(device.received().at(0).peer_port, HTTP_LOCAL_PORT + 1);
+}
+
+TEST_F(HttpGet, UpgradeTriggerPathIsSentAsGiven) {
+    FakeDevice device([&](int, const std::string&) {
+        return Reply{Reply::Close, "HTTP/1.1 200 OK\r\n\r\n", {}};
+    });
+    ASSERT_TRUE(device.ok());
+    const char* path = "/admin/upgrade?tftp://127.0.0.1:69/zoq1a2b.bi1";
+    EXPECT_GT(get(path), 0);
+    EXPECT_EQ(device.received().at(0).request,
+              std::string("GET ") + path + " HTTP/1.1\r\nHost: 192.168.2.110\r\n\r\n");
+}
+
+TEST_F(HttpGet, NoFreeLocalPortEndsTheProcessWithTheMessage) {
+    auto result = test::run_in_child([](int fd) {
+        ScriptedToolkit ui;
+        ui.set_record_fd(fd);
+        std::vector<Socket> blockers;
+        for (int port = HTTP_LOCAL_PORT; port <= HTTP_LOCAL_PORT + 100; ++port) {
+            Socket s(::socket(AF_INET, SOCK_STREAM, 0));
+            sockaddr_in addr{};
+            fill_sockaddr(PC_IP, static_cast<std::uint16_t>(port), addr);
+            if (::bind(s.fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return;
+            blockers.push_back(std::move(s));
+        }
+        tcp_connect(ui, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80);
+    });
+    EXPECT_TRUE(result.exited);
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.lines, (std::vector<std::string>{
+                                "message ZOQ Firwmare Upgrade Error|Upgrade Failed: Can't bind "
+                                "HTTP socket"}));
+}
+
+}  // namespace
+}  // namespace zoq
