@@ -1,0 +1,297 @@
+// SPDX-License-Identifier: MIT
+// The request runner on the scripted toolkit against the in-process device: the progress
+// dialog, the password prompt and its repeats, Cancel while the worker is blocked, and two
+// requests at once (the upgrade trigger and the completion check).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "common/text.h"
+#include "platform/scripted/scripted_toolkit.h"
+#include "res/templates.h"
+#include "tests/net/fake_device.h"
+#include "tests/support/child.h"
+#include "web/request.h"
+
+namespace zoq {
+namespace {
+
+using test::DEVICE_IP;
+using test::FakeDevice;
+using test::PC_IP;
+using test::Reply;
+
+const char* const TRIGGER_PATH = "/admin/upgrade?tftp://127.0.0.1:69/zoq1a2b.bi1";
+const std::string ABORT = "message ZOQ Firwmare Upgrade Error|Upgrade Failed: User Abort";
+
+// A device that wants `password`: without good credentials it answers 401 with its current
+// nonce; with `fresh_nonce` every challenge brings a new one.
+FakeDevice::Handler digest_device(const std::string& password, bool fresh_nonce) {
+    auto nonce = std::make_shared<std::string>("nonce-0");
+    auto issued = std::make_shared<int>(0);
+    return [=](int, const std::string& request) {
+        if (test::digest_ok(request, password, "ZOQ", *nonce)) {
+            return Reply{Reply::Close, test::page_answer(), {}};
+        }
+        if (fresh_nonce) *nonce = "nonce-" + std::to_string(++*issued);
+        return Reply{
+            Reply::Close,
+            test::challenge_answer("realm=\"ZOQ\", nonce=\"" + *nonce + "\", qop=\"auth\""),
+            {}};
+    };
+}
+
+struct RunRequest : ::testing::Test {
+    ScriptedToolkit ui;
+    std::unique_ptr<UpgradeState> state = std::make_unique<UpgradeState>();
+    RunRequest() {
+        state->instance = &ui;
+        copy_text(state->device_ip_text, "127.0.0.2");
+        state->rng.seed(99);
+    }
+    int run(const char* path = STATUS_PAGE_PATH) {
+        return run_request(*state, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80, path,
+                           state->response_buffer.data(), RESPONSE_CAPACITY);
+    }
+    int count(const std::string& line) const {
+        auto r = ui.records();
+        return static_cast<int>(std::count(r.begin(), r.end(), line));
+    }
+    static bool has_auth(const test::Received& r) {
+        return r.request.find("Authorization:") != std::string::npos;
+    }
+};
+
+TEST_F(RunRequest, DeviceWithoutPasswordTakesOneAttempt) {
+    FakeDevice device([](int, const std::string&) {
+        return Reply{Reply::Close, test::page_answer(), {}};
+    });
+    ASSERT_TRUE(device.ok());
+    EXPECT_EQ(run(), static_cast<int>(test::page_answer().size()));
+    EXPECT_EQ(device.count(), 1u);
+    EXPECT_EQ(count("open 105"), 1);
+    EXPECT_EQ(count("caption 105 Connecting with ZOQ@127.0.0.2"), 1);
+    EXPECT_EQ(count("range 105 1010 0 100"), 1);
+    EXPECT_EQ(count("destroy 105"), 1);
+    EXPECT_EQ(count("open 104"), 0);
+    EXPECT_STREQ(state->device_info.product_name.data(), "ZOQ-4502");
+}
+
+TEST_F(RunRequest, PromptPresetsAdminAndTheAnswerIsUsed) {
+    ui.on_open(IDD_PASSWORD,
+               {ScriptAction::type(IDC_PASSWORD, "secret"), ScriptAction::press(IDOK)});
+    FakeDevice device(digest_device("secret", false));
+    ASSERT_TRUE(device.ok());
+    EXPECT_GT(run(), 0);
+    auto got = device.received();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_FALSE(has_auth(got[0]));
+    EXPECT_EQ(test::auth_param(got[1].request, "username"), "admin");
+    EXPECT_EQ(count("open 104"), 1);
+    EXPECT_EQ(count("text 104 1003 admin"), 1);
+    EXPECT_EQ(count("focus 104 1005"), 1);
+    EXPECT_EQ(count("end 104 1"), 1);
+    EXPECT_STREQ(state->device_info.serial_number.data(), "SN0123456");
+
+    // Credentials typed once serve the next request (the upgrade trigger) without a prompt.
+    EXPECT_GT(run(TRIGGER_PATH), 0);
+    EXPECT_EQ(count("open 104"), 1);
+    EXPECT_EQ(test::auth_param(device.received().at(2).request, "nc"), "00000002");
+}
+
+TEST_F(RunRequest, RejectedPasswordUnderTheSameNonceAsksAgain) {
+    ui.on_open(IDD_PASSWORD,
+               {ScriptAction::type(IDC_PASSWORD, "wrong"), ScriptAction::press(IDOK)});
+    ui.on_open(IDD_PASSWORD,
+               {ScriptAction::type(IDC_PASSWORD, "secret"), ScriptAction::press(IDOK)});
+    FakeDevice device(digest_device("secret", false));
+    ASSERT_TRUE(device.ok());
+    EXPECT_GT(run(), 0);
+    EXPECT_EQ(device.count(), 3u);
+    EXPECT_EQ(count("open 104"), 2);
+}
+
+TEST_F(RunRequest, NewNonceWithStoredPasswordRepeatsOnceSilentlyThenAsks) {
+    copy_text(state->digest.username, "admin");
+    copy_text(state->digest.password, "stale");
+    copy_text(state->digest.realm, "ZOQ");
+    copy_text(state->digest.nonce, "old");
+    copy_text(state->digest.last_nonce, "old");
+    state->digest.nonce_count = 4;
+    ui.on_open(IDD_PASSWORD,
+               {ScriptAction::type(IDC_PASSWORD, "secret"), ScriptAction::press(IDOK)});
+    FakeDevice device(digest_device("secret", true));
+    ASSERT_TRUE(device.ok());
+    EXPECT_GT(run(), 0);
+    auto got = device.received();
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(test::auth_param(got[0].request, "nonce"), "old");
+    EXPECT_EQ(test::auth_param(got[1].request, "nonce"), "nonce-1");
+    EXPECT_EQ(test::auth_param(got[2].request, "nonce"), "nonce-2");
+    EXPECT_EQ(count("open 104"), 1);
+    EXPECT_EQ(count("open 105"), 3);
+}
+
+TEST_F(RunRequest, StoredCredentialsSurviveANewNonceWithoutAPrompt) {
+    copy_text(state->digest.username, "admin");
+    copy_text(state->digest.password, "secret");
+    copy_text(state->digest.realm, "ZOQ");
+    copy_text(state->digest.nonce, "before-restart");
+    copy_text(state->digest.last_nonce, "before-restart");
+    state->digest.nonce_count = 2;
+    FakeDevice device(digest_device("secret", false));
+    ASSERT_TRUE(device.ok());
+    EXPECT_GT(run(), 0);
+    EXPECT_EQ(device.count(), 2u);
+    EXPECT_EQ(count("open 104"), 0);
+    EXPECT_EQ(state->digest.nonce_count, 1u);
+}
+
+TEST_F(RunRequest, EmptyPasswordSendsNoCredentialsAndThePromptReturns) {
+    ui.on_open(IDD_PASSWORD, {ScriptAction::press(IDOK)});
+    ui.on_open(IDD_PASSWORD,
+               {ScriptAction::type(IDC_PASSWORD, "secret"), ScriptAction::press(IDOK)});
+    FakeDevice device(digest_device("secret", false));
+    ASSERT_TRUE(device.ok());
+    EXPECT_GT(run(), 0);
+    auto got = device.received();
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_FALSE(has_auth(got[1]));
+    EXPECT_TRUE(has_auth(got[2]));
+    EXPECT_EQ(count("open 104"), 2);
+}
+
+TEST_F(RunRequest, ProgressBarStepsAndWrapsWhileTheRequestLasts) {
+    ui.record_progress(true);
+    auto wrapped = [this] {
+        auto r = ui.records();
+        auto at100 = std::find(r.begin(), r.end(), "progress 105 1010 100");
+        return at100 != r.end() && std::find(at100, r.end(), "progress 105 1010 1") != r.end();
+    };
+    // The device answers only once the bar has run through 100 and started again.
+    FakeDevice device([&](int, const std::string&) {
+        return Reply{Reply::Close, test::page_answer(), [&] {
+                         for (int i = 0; i < 6000 && !wrapped(); ++i) {
+                             std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                         }
+                     }};
+    });
+    ASSERT_TRUE(device.ok());
+    EXPECT_GT(run(), 0);
+    std::vector<int> positions;
+    for (const auto& line : ui.records()) {
+        if (line.rfind("progress 105 1010 ", 0) == 0)
+            positions.push_back(std::stoi(line.substr(18)));
+    }
+    ASSERT_GE(positions.size(), 103u);
+    for (std::size_t i = 0; i < positions.size(); ++i) {
+        EXPECT_EQ(positions[i], static_cast<int>(i % 101)) << i;
+    }
+}
+
+TEST_F(RunRequest, CancelInThePasswordDialogEndsTheProcess) {
+    FakeDevice device(digest_device("secret", false));
+    ASSERT_TRUE(device.ok());
+    auto result = test::run_in_child([](int fd) {
+        ScriptedToolkit ui;
+        ui.set_record_fd(fd);
+        ui.on_open(IDD_PASSWORD, {ScriptAction::press(IDCANCEL)});
+        auto state = std::make_unique<UpgradeState>();
+        state->instance = &ui;
+        run_request(*state, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80, STATUS_PAGE_PATH,
+                    state->response_buffer.data(), RESPONSE_CAPACITY);
+    });
+    EXPECT_TRUE(result.exited);
+    EXPECT_EQ(result.exit_code, 0);
+    ASSERT_GE(result.lines.size(), 2u);
+    EXPECT_EQ(result.lines[result.lines.size() - 2], "end 104 0");
+    EXPECT_EQ(result.lines.back(), ABORT);
+}
+
+// Cancel pressed in the progress dialog while the worker cannot return by itself.
+test::ChildResult cancel_in_progress() {
+    return test::run_in_child(
+        [](int fd) {
+            ScriptedToolkit ui;
+            ui.set_record_fd(fd);
+            ui.on_open(IDD_PROGRESS, {ScriptAction::wait_ms(300), ScriptAction::press(IDCANCEL)});
+            auto state = std::make_unique<UpgradeState>();
+            state->instance = &ui;
+            run_request(*state, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80, STATUS_PAGE_PATH,
+                        state->response_buffer.data(), RESPONSE_CAPACITY);
+        },
+        20000);
+}
+
+TEST_F(RunRequest, CancelWhileTheDeviceNeverClosesEndsTheProcess) {
+    FakeDevice device([](int, const std::string&) {
+        return Reply{Reply::Hold, "HTTP/1.1 200 OK\r\n\r\nProduct Name:<b>x", {}};
+    });
+    ASSERT_TRUE(device.ok());
+    auto result = cancel_in_progress();
+    EXPECT_TRUE(result.exited);
+    EXPECT_EQ(result.exit_code, 0);
+    ASSERT_GE(result.lines.size(), 3u);
+    EXPECT_EQ(result.lines[result.lines.size() - 3], "command 105 2");
+    EXPECT_EQ(result.lines[result.lines.size() - 2], "destroy 105");
+    EXPECT_EQ(result.lines.back(), ABORT);
+    EXPECT_EQ(device.count(), 1u);
+}
+
+TEST_F(RunRequest, CancelWhileConnectIsBlockedEndsTheProcess) {
+    // A listener whose queue is full drops further connection requests: connect hangs.
+    FakeDevice device(nullptr, DEVICE_IP, 80, 0);
+    ASSERT_TRUE(device.ok());
+    Socket filler(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in addr{};
+    fill_sockaddr(DEVICE_IP, 80, addr);
+    ASSERT_EQ(::connect(filler.fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    auto result = cancel_in_progress();
+    EXPECT_TRUE(result.exited);
+    EXPECT_EQ(result.exit_code, 0);
+    ASSERT_FALSE(result.lines.empty());
+    EXPECT_EQ(result.lines.back(), ABORT);
+}
+
+TEST_F(RunRequest, CompletionCheckRunsWhileTheTriggerIsStillBlocked) {
+    copy_text(state->digest.username, "admin");
+    copy_text(state->digest.password, "secret");
+    copy_text(state->digest.realm, "ZOQ");
+    copy_text(state->digest.nonce, "nonce-0");
+    copy_text(state->digest.last_nonce, "nonce-0");
+    copy_text(state->digest.qop, "auth");
+    FakeDevice device(
+        [inner = digest_device("secret", false)](int index, const std::string& request) {
+            // The device takes the trigger and never closes that connection.
+            if (index == 0) return Reply{Reply::Hold, "", {}};
+            return inner(index, request);
+        });
+    ASSERT_TRUE(device.ok());
+    int trigger_result = -5;
+    std::thread trigger([&] { trigger_result = run(TRIGGER_PATH); });
+    for (int i = 0; i < 2000 && device.count() == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(device.count(), 1u);
+    int check = run_request(*state, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80, STATUS_PAGE_PATH,
+                            state->completion_buffer.data(), RESPONSE_CAPACITY);
+    EXPECT_GT(check, 0);
+    EXPECT_EQ(std::string(state->completion_buffer.data()), test::page_answer());
+    device.stop();
+    trigger.join();
+    EXPECT_EQ(trigger_result, 0);
+    EXPECT_EQ(state->digest.nonce_count, 2u);
+    auto got = device.received();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(test::auth_param(got[0].request, "nc"), "00000001");
+    EXPECT_EQ(test::auth_param(got[1].request, "nc"), "00000002");
+    EXPECT_NE(got[1].peer_port, got[0].peer_port);
+    EXPECT_STREQ(state->device_info.mac_address.data(), "02:00:00:AA:BB:CC");
+}
+
+}  // namespace
+}  // namespace zoq
