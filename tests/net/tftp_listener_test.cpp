@@ -1,0 +1,251 @@
+// SPDX-License-Identifier: MIT
+// The listener on loopback: the port search, the waiting loop's dispatch of read requests and
+// other packets, and the hand-over to the session on the same socket.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "app/firmware.h"
+#include "common/clock.h"
+#include "common/text.h"
+#include "platform/scripted/scripted_toolkit.h"
+#include "res/templates.h"
+#include "tests/net/tftp_peer.h"
+#include "tests/support/child.h"
+#include "tftp/listener.h"
+
+namespace zoq {
+namespace {
+
+using test::Bytes;
+using test::LOOPBACK_DEVICE;
+using test::LOOPBACK_PC;
+using test::UdpPeer;
+
+constexpr const char* FILE_NAME = "/zoq1a2b.bi1";
+
+struct ListenerRig {
+    ScriptedToolkit ui;
+    FastClock clock;
+    std::unique_ptr<UpgradeState> state = std::make_unique<UpgradeState>();
+    Bytes image;
+    TftpListener listener;
+    UdpPeer device{LOOPBACK_DEVICE};
+    std::thread thread;
+    std::atomic<bool> done{false};
+
+    ListenerRig() : image(1024) {
+        for (std::size_t i = 0; i < image.size(); ++i)
+            image[i] = static_cast<std::uint8_t>(i % 251);
+        state->instance = &ui;
+        state->clock = &clock;
+        load_image_bytes(*state, image);
+        copy_text(state->device_ip_text, "127.0.0.2");
+        copy_text(state->tftp_file_name, FILE_NAME);
+        ui.record_progress(true);
+        EXPECT_EQ(tftp_listener_bind(listener, LOOPBACK_PC), ListenerBind::Bound);
+        thread = std::thread([this] {
+            tftp_listener_serve(*state, listener);
+            done = true;
+        });
+        EXPECT_TRUE(ui.wait_open(IDD_WAITING, 5000));
+    }
+    ~ListenerRig() {
+        if (thread.joinable()) thread.join();
+    }
+    void send(const Bytes& bytes) const { device.send(LOOPBACK_PC, listener.port, bytes); }
+
+    // Takes the OACK, then acknowledges the three blocks of the 1024-byte image; the listener
+    // then runs the completion (no status page answers: a message) and returns.
+    void take_whole_image() {
+        auto oack = device.receive(3000);
+        ASSERT_TRUE(oack);
+        EXPECT_EQ(oack->bytes, test::expected_oack(1024));
+        EXPECT_EQ(oack->port, listener.port);
+        Bytes received;
+        device.send(LOOPBACK_PC, listener.port, test::ack_packet(0));
+        for (unsigned block = 1; block <= 3; ++block) {
+            auto d = device.receive(3000);
+            while (d && d->block() == block - 1) d = device.receive(3000);
+            ASSERT_TRUE(d);
+            ASSERT_EQ(d->opcode(), 3u);
+            ASSERT_EQ(d->block(), block);
+            received.insert(received.end(), d->bytes.begin() + 4, d->bytes.end());
+            device.send(LOOPBACK_PC, listener.port, test::ack_packet(block));
+        }
+        EXPECT_EQ(received, image);
+        thread.join();
+        EXPECT_TRUE(done);
+    }
+};
+
+struct RequestCase {
+    const char* name;
+    std::vector<std::string> tail;  // mode and options after the file name
+};
+void PrintTo(const RequestCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class MatchingRequest : public testing::TestWithParam<RequestCase> {};
+
+TEST_P(MatchingRequest, IsServedTheSameWhateverItsModeAndOptions) {
+    ListenerRig rig;
+    rig.send(test::rrq_packet(FILE_NAME, GetParam().tail));
+    ASSERT_NO_FATAL_FAILURE(rig.take_whole_image());
+    auto records = rig.ui.records();
+    EXPECT_NE(std::find(records.begin(), records.end(), "destroy 114"), records.end());
+    EXPECT_NE(std::find(records.begin(), records.end(), "range 110 1010 0 3"), records.end());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, MatchingRequest,
+    testing::Values(RequestCase{"OctetWithOptions",
+                                {"octet", "tsize", "0", "blksize", "512", "timeout", "6"}},
+                    RequestCase{"Netascii", {"netascii"}}, RequestCase{"NoOptions", {"octet"}},
+                    RequestCase{"NoMode", {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(TftpListener, OtherPacketsAreDroppedAndTheWaitingGoesOn) {
+    ListenerRig rig;
+    const std::vector<Bytes> ignored = {
+        test::rrq_packet("/zoq1a2c.bi1"),
+        test::rrq_packet("/ZOQ1A2B.BI1"),
+        test::rrq_packet("/zoq1a2b.bi"),
+        test::rrq_packet("/zoq1a2b.bi1x"),
+        test::rrq_packet("zoq1a2b.bi1"),     // the leading slash is part of the name
+        test::bytes_of("\0\1/zoq1a2b.bi1"),  // not terminated within the datagram
+        Bytes{0, 2, '/', 'z', 0, 'o', 'c', 't', 'e', 't', 0},
+        Bytes{0, 3, 0, 1, 'x'},
+        test::ack_packet(0),
+        Bytes{0, 5, 0, 1, 'e', 0},
+        Bytes{0, 6},
+        Bytes{0, 99, 1, 2},
+        Bytes{},
+        Bytes{0},
+        Bytes{0, 1},
+        Bytes{0, 1, '/'},
+    };
+    for (const Bytes& b : ignored) rig.send(b);
+    EXPECT_FALSE(rig.device.receive(300));
+    EXPECT_TRUE(rig.ui.is_open(IDD_WAITING));
+    EXPECT_FALSE(rig.done);
+    // The same socket still takes the right request.
+    rig.send(test::rrq_packet(FILE_NAME));
+    ASSERT_NO_FATAL_FAILURE(rig.take_whole_image());
+}
+
+TEST(TftpListener, WaitingDialogShowsInstructionsAndActivity) {
+    ListenerRig rig;
+    // About a second and a half of empty polls: the bar wraps after 999.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    rig.send(test::rrq_packet(FILE_NAME));
+    ASSERT_NO_FATAL_FAILURE(rig.take_whole_image());
+    auto records = rig.ui.records();
+    EXPECT_NE(std::find(records.begin(), records.end(), "range 114 1010 0 1000"), records.end());
+    auto text = std::find_if(records.begin(), records.end(), [](const std::string& r) {
+        return r.rfind("text 114 1022 ", 0) == 0;
+    });
+    ASSERT_NE(text, records.end());
+    EXPECT_NE(text->find("starting at port number 69.\\r\\n\\r\\nIf firmware"), std::string::npos);
+    std::vector<int> positions;
+    for (const auto& r : records) {
+        if (r.rfind("progress 114 1010 ", 0) == 0) positions.push_back(std::stoi(r.substr(18)));
+    }
+    ASSERT_GT(positions.size(), 1001u);
+    for (std::size_t i = 1; i < positions.size(); ++i) {
+        ASSERT_EQ(positions[i], (positions[i - 1] + 1) % 1000) << "step " << i;
+    }
+}
+
+TEST(TftpListener, TakenPortSixtyNineGivesSeventy) {
+    UdpPeer blocker(LOOPBACK_PC, 69);
+    ASSERT_TRUE(blocker.bound());
+    TftpListener listener;
+    ASSERT_EQ(tftp_listener_bind(listener, LOOPBACK_PC), ListenerBind::Bound);
+    EXPECT_EQ(listener.port, 70);
+    EXPECT_EQ(listener.local_ip, LOOPBACK_PC);
+    // Bound on the chosen address itself, not on the wildcard.
+    sockaddr_in a{};
+    socklen_t length = sizeof a;
+    ::getsockname(listener.socket.fd(), reinterpret_cast<sockaddr*>(&a), &length);
+    std::uint32_t ip = 0;
+    std::uint16_t port = 0;
+    read_sockaddr(a, ip, port);
+    EXPECT_EQ(ip, LOOPBACK_PC);
+}
+
+TEST(TftpListener, StartReturnsTheBoundPortAndShowsTheWaitingDialog) {
+    auto result = test::run_in_child([](int fd) {
+        UdpPeer blocker(LOOPBACK_PC, 69);
+        ScriptedToolkit ui;
+        ui.set_record_fd(fd);
+        FastClock clock;
+        auto* state = new UpgradeState{};
+        state->instance = &ui;
+        state->clock = &clock;
+        load_firmware_image(*state);
+        std::uint16_t port = tftp_listener_start(*state, LOOPBACK_PC);
+        std::string line = "port " + std::to_string(port) + "\n";
+        [[maybe_unused]] auto n = ::write(fd, line.data(), line.size());
+        ui.wait_open(IDD_WAITING, 5000);
+    });
+    EXPECT_NE(std::find(result.lines.begin(), result.lines.end(), "port 70"), result.lines.end());
+    EXPECT_NE(std::find(result.lines.begin(), result.lines.end(), "open 114"), result.lines.end());
+}
+
+TEST(TftpListener, AllHundredPortsTakenEndsWithTheBindError) {
+    auto result = test::run_in_child([](int fd) {
+        std::vector<std::unique_ptr<UdpPeer>> blockers;
+        for (std::uint16_t port = 69; port <= 168; ++port) {
+            blockers.push_back(std::make_unique<UdpPeer>(LOOPBACK_PC, port));
+        }
+        ScriptedToolkit ui;
+        ui.set_record_fd(fd);
+        UpgradeState state;
+        state.instance = &ui;
+        tftp_listener_start(state, LOOPBACK_PC);
+    });
+    ASSERT_TRUE(result.exited);
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.lines, std::vector<std::string>{"message ZOQ Firwmare Upgrade Error|Upgrade "
+                                                     "Failed: Can't bind TFTP listener socket"});
+}
+
+TEST(TftpListener, OnlyPortsSixtyNineToOneSixtyEightAreTried) {
+    std::vector<std::unique_ptr<UdpPeer>> blockers;
+    for (std::uint16_t port = 69; port <= 168; ++port) {
+        blockers.push_back(std::make_unique<UdpPeer>(LOOPBACK_PC, port));
+    }
+    TftpListener listener;
+    EXPECT_EQ(tftp_listener_bind(listener, LOOPBACK_PC), ListenerBind::NoPort);
+}
+
+TEST(TftpListener, CancelInTheWaitingDialogEndsTheProcess) {
+    auto result = test::run_in_child(
+        [](int fd) {
+            ScriptedToolkit ui;
+            ui.set_record_fd(fd);
+            ui.on_open(IDD_WAITING, {ScriptAction::wait_pumps(5), ScriptAction::press(IDCANCEL)});
+            FastClock clock;
+            auto* state = new UpgradeState{};
+            state->instance = &ui;
+            state->clock = &clock;
+            load_firmware_image(*state);
+            tftp_listener_start(*state, LOOPBACK_PC);
+            ::pause();
+        },
+        10000);
+    ASSERT_TRUE(result.exited);
+    EXPECT_EQ(result.exit_code, 0);
+    ASSERT_GE(result.lines.size(), 2u);
+    EXPECT_EQ(result.lines[result.lines.size() - 2], "destroy 114");
+    EXPECT_EQ(result.lines.back(), "message ZOQ Firwmare Upgrade Error|Upgrade Failed: User Abort");
+}
+
+}  // namespace
+}  // namespace zoq

@@ -1,0 +1,233 @@
+// SPDX-License-Identifier: MIT
+// The transfer session on loopback: a raw-datagram device at 127.0.0.2 against the session on
+// the listener's socket at 127.0.0.1, packet by packet.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <span>
+#include <thread>
+
+#include "app/firmware.h"
+#include "common/clock.h"
+#include "common/text.h"
+#include "platform/scripted/scripted_toolkit.h"
+#include "res/templates.h"
+#include "tests/net/tftp_peer.h"
+#include "tftp/listener.h"
+#include "tftp/session.h"
+
+namespace zoq {
+namespace {
+
+using test::ack_packet;
+using test::Bytes;
+using test::Datagram;
+using test::LOOPBACK_DEVICE;
+using test::LOOPBACK_PC;
+using test::UdpPeer;
+
+// Bytes that differ from block to block, so that a block sent from the wrong place shows.
+Bytes patterned_image(std::size_t size) {
+    Bytes b(size + 1);  // never empty storage: an empty image still has a valid pointer
+    for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<std::uint8_t>(i * 7 + i / 512);
+    return b;
+}
+
+struct SessionRig {
+    ScriptedToolkit ui;
+    FastClock clock;
+    std::unique_ptr<UpgradeState> state = std::make_unique<UpgradeState>();
+    TftpListener listener;
+    TftpSession session;
+    UdpPeer device{LOOPBACK_DEVICE};
+    DialogHandle dialog = NO_DIALOG;
+    std::thread server;
+    std::atomic<bool> done{false};
+    TransferOutcome outcome = TransferOutcome::Failed;
+
+    explicit SessionRig(std::span<const std::uint8_t> image) {
+        state->instance = &ui;
+        state->clock = &clock;
+        load_image_bytes(*state, image);
+        copy_text(state->device_ip_text, "127.0.0.2");
+        EXPECT_EQ(tftp_listener_bind(listener, LOOPBACK_PC), ListenerBind::Bound);
+        tftp_session_init(*state, session, listener.socket.fd(), LOOPBACK_PC, listener.port,
+                          LOOPBACK_DEVICE, device.port(), "/zoq1.bi1");
+        dialog = ui.create_dialog(IDD_UPLOADING, transfer_dialog_proc, state.get());
+        server = std::thread([this] {
+            outcome = tftp_session_exchange(*state, session, dialog);
+            done = true;
+        });
+    }
+    // The exchange always ends by itself: last ACK or retry limit (about 3 s).
+    ~SessionRig() { server.join(); }
+
+    void ack(unsigned block) const { device.send(LOOPBACK_PC, listener.port, ack_packet(block)); }
+    void send(const Bytes& bytes) const { device.send(LOOPBACK_PC, listener.port, bytes); }
+    std::optional<Datagram> next(int timeout_ms = 3000) const { return device.receive(timeout_ms); }
+    TransferOutcome wait_end() {
+        server.join();
+        server = std::thread([] {});
+        return outcome;
+    }
+};
+
+// Checks one DATA packet against the image: number, length and payload.
+void expect_block(const Datagram& d, std::span<const std::uint8_t> image, std::uint32_t block) {
+    const std::size_t offset = std::size_t{block - 1} * 512;
+    const std::size_t length = std::min<std::size_t>(512, image.size() - offset);
+    ASSERT_EQ(d.opcode(), 3u);
+    ASSERT_EQ(d.block(), block & 0xFFFFu);
+    ASSERT_EQ(d.bytes.size(), 4 + length) << "block " << block;
+    ASSERT_EQ(std::memcmp(d.bytes.data() + 4, image.data() + offset, length), 0)
+        << "payload of block " << block;
+}
+
+// Plays the device from ACK `from` to the end, checking every block; resends of the block
+// just checked (a slow run under a sanitizer) are skipped.
+void play_to_end(SessionRig& rig, std::span<const std::uint8_t> image, std::uint32_t from) {
+    const std::uint32_t count = static_cast<std::uint32_t>(image.size() / 512 + 1);
+    rig.ack(from);
+    for (std::uint32_t block = from + 1; block <= count; ++block) {
+        auto d = rig.next();
+        while (d && block > 1 && d->opcode() == 3 && d->block() == block - 1) d = rig.next();
+        ASSERT_TRUE(d) << "no block " << block;
+        ASSERT_NO_FATAL_FAILURE(expect_block(*d, image, block));
+        rig.ack(block);
+    }
+    EXPECT_EQ(rig.wait_end(), TransferOutcome::Complete);
+}
+
+struct SizeCase {
+    const char* name;
+    std::size_t size;  // 0: the embedded image
+};
+void PrintTo(const SizeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class WholeTransfer : public testing::TestWithParam<SizeCase> {};
+
+TEST_P(WholeTransfer, EveryBlockMatchesTheImage) {
+    Bytes storage;
+    std::span<const std::uint8_t> image = embedded_image();
+    if (GetParam().size != 981328) {
+        storage = patterned_image(GetParam().size);
+        image = std::span<const std::uint8_t>(storage.data(), GetParam().size);
+    }
+    ASSERT_EQ(image.size(), GetParam().size);
+    SessionRig rig(image);
+    auto oack = rig.next();
+    ASSERT_TRUE(oack);
+    EXPECT_EQ(oack->bytes, test::expected_oack(static_cast<std::uint32_t>(image.size())));
+    EXPECT_EQ(oack->ip, LOOPBACK_PC);
+    EXPECT_EQ(oack->port, rig.listener.port);
+    ASSERT_NO_FATAL_FAILURE(play_to_end(rig, image, 0));
+    const std::string total = std::to_string(image.size());
+    EXPECT_EQ(rig.ui.caption_of(IDD_UPLOADING),
+              "Uploading Target Firmware to ZOQ@127.0.0.2 " + total + "/" + total + " Bytes");
+    EXPECT_EQ(rig.ui.progress_of(IDD_UPLOADING, IDC_PROGRESS),
+              static_cast<int>(image.size() / 512 + 2));
+    // Nothing follows the last block.
+    EXPECT_FALSE(rig.next(150));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, WholeTransfer,
+                         testing::Values(SizeCase{"Embedded", 981328},
+                                         SizeCase{"MultipleOf512", 1024}, SizeCase{"Empty", 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(TftpSession, OackIs25BytesForTheEmbeddedImage) {
+    std::array<std::uint8_t, TFTP_PACKET_SIZE> packet{};
+    ASSERT_EQ(embedded_image().size(), 981328u);
+    EXPECT_EQ(build_oack(packet.data(), 981328), 25u);
+    EXPECT_EQ(Bytes(packet.begin(), packet.begin() + 25), test::expected_oack(981328));
+}
+
+TEST(TftpSession, DuplicateAckZeroAfterDataOneIsDropped) {
+    Bytes image = patterned_image(1024);
+    std::span<const std::uint8_t> view(image.data(), 1024);
+    SessionRig rig(view);
+    ASSERT_TRUE(rig.next());
+    rig.ack(0);
+    auto first = rig.next();
+    ASSERT_TRUE(first);
+    ASSERT_EQ(first->block(), 1u);
+    rig.ack(0);
+    // A resend answering the duplicate would come at once; the timer's own resend cannot come
+    // before 100 polls of 1 ms.
+    EXPECT_FALSE(rig.next(50));
+    ASSERT_NO_FATAL_FAILURE(play_to_end(rig, view, 1));
+}
+
+TEST(TftpSession, UnansweredOackIsSentThirtyTimesThenFails) {
+    Bytes image = patterned_image(1024);
+    SessionRig rig(std::span<const std::uint8_t>(image.data(), 1024));
+    int oacks = 0;
+    while (auto d = rig.next(1000)) {
+        EXPECT_EQ(d->bytes, test::expected_oack(1024));
+        ++oacks;
+    }
+    EXPECT_TRUE(rig.done);
+    EXPECT_EQ(rig.wait_end(), TransferOutcome::Failed);
+    EXPECT_EQ(oacks, 30);
+}
+
+// Anything but the ACK of the block in flight from the requester is silence: the packet in
+// flight is sent again after the interval, and nothing goes to a stranger.
+struct SilenceCase {
+    const char* name;
+    bool after_data_one;  // sent after DATA 1 (else in answer to the OACK)
+    bool from_other_port;
+    Bytes bytes;
+};
+void PrintTo(const SilenceCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CountsAsSilence : public testing::TestWithParam<SilenceCase> {};
+
+TEST_P(CountsAsSilence, PacketInFlightIsResent) {
+    const SilenceCase& c = GetParam();
+    Bytes image = patterned_image(1024);
+    std::span<const std::uint8_t> view(image.data(), 1024);
+    SessionRig rig(view);
+    UdpPeer stranger(LOOPBACK_DEVICE);
+    auto first = rig.next();
+    ASSERT_TRUE(first);
+    if (c.after_data_one) {
+        rig.ack(0);
+        first = rig.next();
+        ASSERT_TRUE(first);
+        ASSERT_EQ(first->block(), 1u);
+    }
+    if (c.from_other_port) {
+        stranger.send(LOOPBACK_PC, rig.listener.port, c.bytes);
+    } else {
+        rig.send(c.bytes);
+    }
+    auto again = rig.next();
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->bytes, first->bytes);
+    EXPECT_FALSE(stranger.receive(0));
+    ASSERT_NO_FATAL_FAILURE(play_to_end(rig, view, c.after_data_one ? 1 : 0));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Datagrams, CountsAsSilence,
+    testing::Values(SilenceCase{"ErrorAnsweringOack", false, false,
+                                test::bytes_of({"\0\5\0\1Not found\0", 14})},
+                    SilenceCase{"AckZeroFromOtherPort", false, true, ack_packet(0)},
+                    SilenceCase{"AckOneFromOtherPort", true, true, ack_packet(1)},
+                    SilenceCase{"Empty", true, false, Bytes{}},
+                    SilenceCase{"OneByte", true, false, Bytes{0}},
+                    // Read with our DATA 1 header behind it, these two would be ACK 1.
+                    SilenceCase{"TwoByteAck", true, false, Bytes{0, 4}},
+                    SilenceCase{"ThreeByteAck", true, false, Bytes{0, 4, 0}},
+                    SilenceCase{"ReadRequest", true, false, test::rrq_packet("/zoq1.bi1")}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace zoq
