@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: MIT
+// The password prompt on the scripted toolkit: what it shows and what it keeps.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+
+#include "common/text.h"
+#include "platform/scripted/scripted_toolkit.h"
+#include "res/templates.h"
+#include "web/request.h"
+
+namespace zoq {
+namespace {
+
+TEST(PasswordDialog, KeepsAtMost126CharactersAndStartsFreshEachTime) {
+    ScriptedToolkit ui;
+    auto state = std::make_unique<UpgradeState>();
+    state->instance = &ui;
+    const std::string exact(126, 'u');
+    const std::string longer = std::string(126, 'p') + "overflow";
+    ui.on_open(IDD_PASSWORD, {ScriptAction::type(IDC_USERNAME, exact),
+                              ScriptAction::type(IDC_PASSWORD, longer), ScriptAction::press(IDOK)});
+    ui.on_open(IDD_PASSWORD, {ScriptAction::type(IDC_USERNAME, longer), ScriptAction::press(IDOK)});
+    ui.on_open(IDD_PASSWORD,
+               {ScriptAction::type(IDC_USERNAME, "other"), ScriptAction::press(IDCANCEL)});
+
+    EXPECT_EQ(ui.dialog_box(IDD_PASSWORD, password_dialog_proc, state.get()), 1);
+    EXPECT_EQ(std::string(state->digest.username.data()), exact);
+    EXPECT_EQ(std::string(state->digest.password.data()), longer.substr(0, 126));
+    EXPECT_EQ(ui.text_of(IDD_PASSWORD, IDC_INTRO).substr(0, 43),
+              "This ZOQ requires a password in order to be");
+
+    // The user field says "admin" again and the password field is empty again.
+    EXPECT_EQ(ui.dialog_box(IDD_PASSWORD, password_dialog_proc, state.get()), 1);
+    EXPECT_EQ(std::string(state->digest.username.data()), longer.substr(0, 126));
+    EXPECT_STREQ(state->digest.password.data(), "");
+
+    EXPECT_EQ(ui.dialog_box(IDD_PASSWORD, password_dialog_proc, state.get()), 0);
+    EXPECT_EQ(std::string(state->digest.username.data()), longer.substr(0, 126));
+
+    auto records = ui.records();
+    EXPECT_EQ(std::count(records.begin(), records.end(), "text 104 1003 admin"), 3);
+    EXPECT_EQ(std::count(records.begin(), records.end(), "focus 104 1005"), 3);
+}
+
+}  // namespace
+}  // namespace zoq
