@@ -54,8 +54,12 @@ bool Device::open_listener() {
     if (!s.valid() || ::setsockopt(s.fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
         ::bind(s.fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
         ::listen(s.fd(), 16) != 0) {
-        out_.line("error: cannot listen on %s:%u: %s", options_.address.c_str(),
-                  0u + options_.http_port, std::strerror(errno));
+        int error = errno;
+        out_.line("error: cannot listen on %s:%u: %s%s", options_.address.c_str(),
+                  0u + options_.http_port, std::strerror(error),
+                  error == EACCES ? " (ports below 1024 need root, CAP_NET_BIND_SERVICE or a "
+                                    "network namespace of one's own)"
+                                  : "");
         return false;
     }
     listener_ = std::move(s);

@@ -181,6 +181,10 @@ ParseOutcome parse_options(int argc, char** argv, SimOptions& o, std::string& er
         } else if (name == "--http-port") {
             ok = number(65535, n);
             o.http_port = static_cast<std::uint16_t>(n);
+            if (ok && n == 0) {
+                error = "--http-port: a port from 1 to 65535";
+                ok = false;
+            }
         } else if (name == "--version") {
             ok = text(o.version);
         } else if (name == "--product") {
