@@ -158,7 +158,9 @@ QWidget* DialogWindow::build_control(const ControlTemplate& c) {
                                                                         : Qt::ScrollBarAlwaysOff);
                 if (!(c.style & STYLE_BORDER)) e->setFrameShape(QFrame::NoFrame);
                 e->setTabChangesFocus(true);
-                e->document()->setDocumentMargin(1);
+                // Lines start at the top edge and follow each other at the font's height, as
+                // in classic edits: the password explanation's 19 lines fill its box exactly.
+                e->document()->setDocumentMargin(0);
                 if (read_only) {
                     e->setTextInteractionFlags(Qt::TextSelectableByMouse |
                                                Qt::TextSelectableByKeyboard);
