@@ -287,10 +287,10 @@ void Download::on_datagram(const std::uint8_t* p, std::size_t n, std::uint32_t i
     } else if (port != tid_) {
         // RFC 1350: a packet for another transfer gets an error and changes nothing here.
         out_.line("tftp: datagram from the unknown port %u ignored", 0u + port);
-        std::vector<std::uint8_t> error = {0, OPCODE_ERROR, 0, 5};
-        std::string_view text = "Unknown transfer ID";
-        error.insert(error.end(), text.begin(), text.end());
-        error.push_back(0);
+        // ERROR, code 5, the message and its NUL (the literal's own terminator).
+        static constexpr char UNKNOWN_TID[] = "\0\5\0\5Unknown transfer ID";
+        static_assert(OPCODE_ERROR == 5);
+        std::vector<std::uint8_t> error(std::begin(UNKNOWN_TID), std::end(UNKNOWN_TID));
         send_to(sock_, error, port);
         return;
     }
