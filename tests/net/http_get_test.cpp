@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/text.h"
+#include "common/trace.h"
 #include "platform/scripted/scripted_toolkit.h"
 #include "tests/net/fake_device.h"
 #include "tests/support/child.h"
@@ -114,6 +115,29 @@ TEST_F(HttpGet, EachChallengeFormIsAnsweredWithCredentialsTheDeviceAccepts) {
         EXPECT_EQ(r.find(", "), std::string::npos) << r;
         EXPECT_EQ(r.find(",nc=00000001,") != std::string::npos, form.qop) << r;
     }
+}
+
+TEST_F(HttpGet, TracesNeverCarryCredentials) {
+    copy_text(state->digest.username, "admin-user-x");
+    copy_text(state->digest.password, "pa55-word-y");
+    copy_text(state->digest.realm, "ZOQ");
+    copy_text(state->digest.nonce, "n");
+    FakeDevice device([](int, const std::string&) {
+        return Reply{Reply::Close, test::challenge_answer("realm=\"ZOQ\", nonce=\"m\""), {}};
+    });
+    ASSERT_TRUE(device.ok());
+    set_trace_enabled(true);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(get(), -1);
+    std::string traced = ::testing::internal::GetCapturedStderr();
+    set_trace_enabled(false);
+    EXPECT_NE(traced.find("HTTP"), std::string::npos) << traced;
+    for (const char* secret : {"admin-user-x", "pa55-word-y", "Authorization", "response="}) {
+        EXPECT_EQ(traced.find(secret), std::string::npos) << secret << " in " << traced;
+    }
+    // Nor does the request (with the user name) stay behind the shorter answer in the buffer.
+    EXPECT_EQ(std::string(state->response_buffer.data(), 4096).find("admin-user-x"),
+              std::string::npos);
 }
 
 TEST_F(HttpGet, AnswersThatAreStillPages) {
