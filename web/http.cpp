@@ -59,11 +59,7 @@ Socket tcp_connect(Toolkit& ui, std::uint32_t local_ip, std::uint16_t local_port
         }
     }
     fill_sockaddr(remote_ip, remote_port, addr);
-    int rc;
-    do {
-        rc = ::connect(s.fd(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
+    if (::connect(s.fd(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
         trace("HTTP connect failed: %s\n", std::strerror(errno));
         return Socket();
     }
