@@ -30,7 +30,7 @@ struct Recorder {
     std::vector<std::thread::id> threads() const;  // where each event ran
     void add(int command);
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<int> commands_;
     std::vector<std::thread::id> threads_;

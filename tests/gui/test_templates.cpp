@@ -45,9 +45,7 @@ struct Units {
     }
     int x(int du) const { return (du * cw + 2) / 4; }
     int y(int du) const { return (du * ch + 4) / 8; }
-    QRect rect(const ControlTemplate& c) const {
-        return {x(c.x), y(c.y), x(c.width), y(c.height)};
-    }
+    QRect rect(const ControlTemplate& c) const { return {x(c.x), y(c.y), x(c.width), y(c.height)}; }
 };
 
 QWidget* control_widget(QWidget* window, const DialogTemplate& t, std::size_t index) {
@@ -80,7 +78,7 @@ void add_template_rows() {
 class TemplateTests : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void every_template_builds_data() { add_template_rows(); }
     void every_template_builds() {
         QFETCH(int, template_id);
@@ -118,8 +116,7 @@ private slots:
                         auto* e = qobject_cast<QPlainTextEdit*>(cw);
                         QVERIFY(e);
                         QCOMPARE(e->isReadOnly(), (c.style & STYLE_READ_ONLY) != 0);
-                        QCOMPARE(e->frameShape() != QFrame::NoFrame,
-                                 (c.style & STYLE_BORDER) != 0);
+                        QCOMPARE(e->frameShape() != QFrame::NoFrame, (c.style & STYLE_BORDER) != 0);
                         QCOMPARE(e->lineWrapMode(), QPlainTextEdit::NoWrap);
                     } else {
                         auto* e = qobject_cast<QLineEdit*>(cw);
@@ -237,14 +234,14 @@ private slots:
             } else if (auto* l = qobject_cast<QLabel*>(cw)) {
                 QVERIFY2(l->heightForWidth(l->width()) <= l->height(),
                          qPrintable(QStringLiteral("label cut: ") + l->text()));
-                for (const QString& word : l->text().split(QRegularExpression(QStringLiteral("\\s+")))) {
+                for (const QString& word :
+                     l->text().split(QRegularExpression(QStringLiteral("\\s+")))) {
                     QVERIFY2(fm.horizontalAdvance(word) <= l->width(), qPrintable(word));
                 }
             } else if (auto* le = qobject_cast<QLineEdit*>(cw)) {
                 QVERIFY2(fm.horizontalAdvance(le->text()) < le->width(), qPrintable(le->text()));
             } else if (auto* b = qobject_cast<QPushButton*>(cw)) {
-                QVERIFY2(fm.horizontalAdvance(b->text()) < b->width() - 4,
-                         qPrintable(b->text()));
+                QVERIFY2(fm.horizontalAdvance(b->text()) < b->width() - 4, qPrintable(b->text()));
             }
         }
         ui.destroy_dialog(h);
@@ -338,14 +335,22 @@ private slots:
     void ip_entry_reads_dotted_data() {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("reads");
-        QTest::newRow("device") << "127.0.0.2" << "127.0.0.2";
-        QTest::newRow("nothing") << "" << "0.0.0.0";
-        QTest::newRow("leading zeros") << "010.001.000.001" << "10.1.0.1";
-        QTest::newRow("two fields") << "10.1" << "10.1.0.0";
-        QTest::newRow("above 255 refused") << "300" << "30.0.0.0";
-        QTest::newRow("fifth field refused") << "1.2.3.4.5" << "1.2.3.45";
-        QTest::newRow("letters refused") << "a1b.2c" << "1.2.0.0";
-        QTest::newRow("largest") << "255.255.255.255" << "255.255.255.255";
+        QTest::newRow("device") << "127.0.0.2"
+                                << "127.0.0.2";
+        QTest::newRow("nothing") << ""
+                                 << "0.0.0.0";
+        QTest::newRow("leading zeros") << "010.001.000.001"
+                                       << "10.1.0.1";
+        QTest::newRow("two fields") << "10.1"
+                                    << "10.1.0.0";
+        QTest::newRow("above 255 refused") << "300"
+                                           << "30.0.0.0";
+        QTest::newRow("fifth field refused") << "1.2.3.4.5"
+                                             << "1.2.3.45";
+        QTest::newRow("letters refused") << "a1b.2c"
+                                         << "1.2.0.0";
+        QTest::newRow("largest") << "255.255.255.255"
+                                 << "255.255.255.255";
     }
     void ip_entry_reads_dotted() {
         QFETCH(QString, typed);
@@ -389,7 +394,10 @@ private slots:
         ui.set_caption(h, "ZOQ-4502 Firmware Upgrade");
         QCOMPARE(w->windowTitle(), QStringLiteral("ZOQ-4502 Firmware Upgrade"));
         // Bytes that are not UTF-8 neither crash nor vanish whole.
-        ui.set_item_text(h, IDC_VERSION_LINE, std::string("V\xff\xfe" "1", 4));
+        ui.set_item_text(h, IDC_VERSION_LINE,
+                         std::string("V\xff\xfe"
+                                     "1",
+                                     4));
         QCOMPARE(ui.get_item_text(h, IDC_VERSION_LINE).front(), 'V');
         ui.set_item_text(h, 4242, "no such control");
         QCOMPARE(ui.get_item_text(h, 4242), std::string());
