@@ -1,8 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "tftp/session.h"
 
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -24,6 +29,84 @@ std::size_t append_token(std::uint8_t* packet, std::size_t at, std::string_view 
     packet[at + token.size()] = 0;
     return at + token.size() + 1;
 }
+
+// "Uploading %s Firmware to ZOQ@%s %d/%d Bytes" in the 128-character title buffer. The title
+// changes with every ACK: formatting it whole each time cost as much as the block's system
+// calls, so the fixed part is formatted once and only the two counts are written per ACK.
+class ProgressTitle {
+  public:
+    explicit ProgressTitle(std::string_view device_ip_text) {
+        prefix_ = copy_text(text_,
+                            format("Uploading %s Firmware to ZOQ@%.*s ", "Target",
+                                   static_cast<int>(device_ip_text.size()), device_ip_text.data()));
+    }
+    std::string_view with_counts(std::uint32_t acked, std::uint32_t total) {
+        char* const end = text_.data() + text_.size() - 1;  // the terminator always fits
+        char* at = text_.data() + prefix_;
+        auto put = [&](std::string_view s) {
+            std::size_t n = std::min<std::size_t>(s.size(), static_cast<std::size_t>(end - at));
+            std::memcpy(at, s.data(), n);
+            at += n;
+        };
+        char digits[16];
+        put({digits,
+             static_cast<std::size_t>(std::to_chars(digits, digits + 16, acked).ptr - digits)});
+        put("/");
+        put({digits,
+             static_cast<std::size_t>(std::to_chars(digits, digits + 16, total).ptr - digits)});
+        put(" Bytes");
+        *at = '\0';
+        return {text_.data(), static_cast<std::size_t>(at - text_.data())};
+    }
+
+  private:
+    Text<128> text_{};
+    std::size_t prefix_ = 0;
+};
+
+// The 1 ms polls of the transfer loop. A wait of its own 1 ms bound for every block arms and
+// cancels a high-resolution timer each time, which under a hypervisor cost more than the
+// block's system calls; one periodic timer for the whole transfer does not. Each wake-up with
+// a beat is one poll, however late it comes, just as a sleep that overslept is one poll.
+// Without a timer descriptor every wait carries its own 1 ms bound.
+class PollHeartbeat {
+  public:
+    struct Wake {
+        bool readable = false;  // a datagram is waiting
+        bool beat = false;      // a millisecond has passed: one poll
+    };
+
+    PollHeartbeat() : timer_(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)) {
+        itimerspec period{};
+        period.it_interval.tv_nsec = 1000000;
+        period.it_value.tv_nsec = 1000000;
+        if (timer_.valid() && ::timerfd_settime(timer_.fd(), 0, &period, nullptr) != 0) {
+            timer_.close();
+        }
+    }
+
+    Wake wait(int socket) {
+        Wake wake;
+        if (!timer_.valid()) {
+            wake.readable = wait_readable(socket, 1);
+            wake.beat = !wake.readable;
+            return wake;
+        }
+        pollfd fds[2] = {{socket, POLLIN, 0}, {timer_.fd(), POLLIN, 0}};
+        // The bound only guards against a timer that stopped; the beat comes every 1 ms.
+        int n = ::poll(fds, 2, 100);
+        wake.readable = n > 0 && fds[0].revents != 0;
+        if (n > 0 && fds[1].revents != 0) {
+            std::uint64_t expirations = 0;
+            wake.beat = ::read(timer_.fd(), &expirations, sizeof expirations) > 0;
+        }
+        if (n == 0) wake.beat = true;
+        return wake;
+    }
+
+  private:
+    Socket timer_;
+};
 
 long send_packet(int socket, const std::uint8_t* packet, std::size_t length,
                  const sockaddr_in& destination) {
@@ -100,6 +183,8 @@ TransferOutcome tftp_session_exchange(UpgradeState& state, TftpSession& session,
     fill_sockaddr(session.device_ip, session.device_port, destination);
     send_oack(session.socket, session.packet.data(), destination, session.total_size);
 
+    ProgressTitle title(text_of(state.device_ip_text));
+    PollHeartbeat heartbeat;
     const std::uint8_t* image = state.image.data;
     std::uint32_t offset = 0;  // of the block in flight in the image
     int ticks = 0;
@@ -107,9 +192,13 @@ TransferOutcome tftp_session_exchange(UpgradeState& state, TftpSession& session,
     for (;;) {
         sockaddr_in from{};
         socklen_t from_length = sizeof from;
-        long received = static_cast<long>(
-            ::recvfrom(session.socket, session.packet.data(), session.packet.size(), 0,
-                       reinterpret_cast<sockaddr*>(&from), &from_length));
+        long received = -1;
+        const PollHeartbeat::Wake wake = heartbeat.wait(session.socket);
+        if (wake.readable) {
+            received = static_cast<long>(
+                ::recvfrom(session.socket, session.packet.data(), session.packet.size(), 0,
+                           reinterpret_cast<sockaddr*>(&from), &from_length));
+        }
         std::uint32_t ip = 0;
         std::uint16_t port = 0;
         if (received < 1) {
@@ -130,10 +219,7 @@ TransferOutcome tftp_session_exchange(UpgradeState& state, TftpSession& session,
             ++session.block;
             session.bytes_acked += session.block_size;
             ui.progress_set_pos(dialog, IDC_PROGRESS, static_cast<int>(session.block));
-            Text<128> progress_title{};
-            format_text(progress_title, "Uploading %s Firmware to ZOQ@%s %u/%u Bytes", "Target",
-                        state.device_ip_text.data(), session.bytes_acked, session.total_size);
-            ui.set_caption(dialog, text_of(progress_title));
+            ui.set_caption(dialog, title.with_counts(session.bytes_acked, session.total_size));
             if (session.block > session.block_count) {
                 trace("All blocks ack'd\n");
                 return TransferOutcome::Complete;
@@ -146,8 +232,9 @@ TransferOutcome tftp_session_exchange(UpgradeState& state, TftpSession& session,
             trace("Send block %u (%u)\n", session.block, session.block_size);
             continue;
         }
-        // Silence: wait on the socket rather than sleep, so that an ACK is answered at once.
-        wait_readable(session.socket, 1);
+        // Silence is counted in polls: a stranger's datagram, an ERROR or a runt is silence,
+        // but only the passing milliseconds advance the count.
+        if (!wake.beat) continue;
         if (++ticks < TFTP_POLLS_PER_INTERVAL) continue;
         if (++retries >= TFTP_RETRY_LIMIT) {
             trace("Timeout for ack; upgrade failed\n");
