@@ -43,9 +43,11 @@ fail() {
 
 # Waits for a window whose title is exactly $1 and which is not one of the ids in $2.
 wait_window() {
-  local title=$1 not=${2:-} id
+  local title=$1 not=${2:-} id pattern
+  # xdotool takes a regular expression: escape what the titles hold.
+  pattern=$(printf '%s' "$title" | sed 's/[][().*+?^$|\\]/\\&/g')
   for _ in $(seq 1 ${3:-300}); do
-    for id in $(xdotool search --onlyvisible --name "^${title//./\\.}\$" 2>/dev/null); do
+    for id in $(xdotool search --onlyvisible --name "^${pattern}\$" 2>/dev/null); do
       case " $not " in *" $id "*) ;; *) echo "$id"; return 0 ;; esac
     done
     sleep 0.2
