@@ -141,8 +141,16 @@ TEST(TftpListener, OtherPacketsAreDroppedAndTheWaitingGoesOn) {
 
 TEST(TftpListener, WaitingDialogShowsInstructionsAndActivity) {
     ListenerRig rig;
-    // About a second and a half of empty polls: the bar wraps after 999.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    // Empty polls until the bar has wrapped after 999 (a little over a second).
+    auto progress_lines = [&rig] {
+        auto r = rig.ui.records();
+        return std::count_if(r.begin(), r.end(), [](const std::string& line) {
+            return line.rfind("progress 114 1010 ", 0) == 0;
+        });
+    };
+    for (int i = 0; i < 600 && progress_lines() < 1100; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
     rig.send(test::rrq_packet(FILE_NAME));
     ASSERT_NO_FATAL_FAILURE(rig.take_whole_image());
     auto records = rig.ui.records();
