@@ -21,6 +21,7 @@
 #include "common/net.h"
 #include "platform/scripted/scripted_toolkit.h"
 #include "res/templates.h"
+#include "tests/net/fake_device.h"
 #include "tests/support/child.h"
 #include "tests/support/process.h"
 
@@ -279,16 +280,21 @@ TEST_F(Upgrade, CancelAtTheConfirmationAborts) {
 }
 
 TEST_F(Upgrade, CancelWhileWaitingForTheDevice) {
-    start_device({});
+    // A device that answers both requests but never asks for the file, so that the waiting
+    // dialog is certain to be up when Cancel is pressed. It runs inside the child: the test
+    // process must have no thread when it forks.
     run([](ScriptedToolkit& ui) {
+        new test::FakeDevice([](int, const std::string&) {
+            return test::Reply{test::Reply::Close, test::page_answer(), {}};
+        });
         continue_notice(ui);
         enter_device(ui);
         ui.on_open(IDD_CONFIRM, {A::press(IDOK)});
-        // The first pump of the waiting dialog comes before the device can have asked.
-        ui.on_open(IDD_WAITING, {A::press(IDCANCEL)});
+        ui.on_open(IDD_WAITING, {A::wait_ms(300), A::press(IDCANCEL)});
     });
     EXPECT_EQ(messages(),
               std::vector<std::string>{std::string(ERROR_BOX) + "Upgrade Failed: User Abort"});
+    expect_in_order({"open 114", "command 114 2", "destroy 114"});
     EXPECT_EQ(count("open 110"), 0);
 }
 
