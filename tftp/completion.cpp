@@ -108,11 +108,7 @@ bool success_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, vo
         center_window(ui, dialog);
         return true;
     }
-    if (event.kind == EventKind::Command && (event.control == IDOK || event.control == IDCANCEL)) {
-        ui.end_dialog(dialog, event.control == IDOK ? 1 : 0);
-        return true;
-    }
-    return false;
+    return end_on_ok_cancel(ui, dialog, event);
 }
 
 }  // namespace zoq

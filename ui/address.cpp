@@ -67,11 +67,7 @@ bool address_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, vo
         accept(ui, dialog, state);
         return true;
     }
-    if (event.control == IDCANCEL) {
-        ui.end_dialog(dialog, 0);
-        return true;
-    }
-    return false;
+    return end_on_ok_cancel(ui, dialog, event);
 }
 
 }  // namespace zoq

@@ -16,6 +16,13 @@ Point centered_position(const WindowRect& rect, ScreenSize screen) {
     return {(screen.width - width) >> 1, (screen.height - height) >> 1};
 }
 
+bool end_on_ok_cancel(Toolkit& ui, DialogHandle dialog, DialogEvent event) {
+    if (event.kind != EventKind::Command) return false;
+    if (event.control != IDOK && event.control != IDCANCEL) return false;
+    ui.end_dialog(dialog, event.control == IDOK ? 1 : 0);
+    return true;
+}
+
 void center_window(Toolkit& ui, DialogHandle dialog) {
     WindowRect rect;
     if (!ui.get_window_rect(dialog, rect)) return;

@@ -17,6 +17,10 @@ struct Point {
 };
 Point centered_position(const WindowRect& rect, ScreenSize screen);
 
+// The ending every two-button dialog shares: OK (or its affirmative button) ends it with 1,
+// Cancel (also Escape and the close box) with 0. True when the event was one of them.
+bool end_on_ok_cancel(Toolkit& ui, DialogHandle dialog, DialogEvent event);
+
 // Centres the dialog on the primary screen without resizing it; does nothing when the
 // window's rectangle cannot be read.
 void center_window(Toolkit& ui, DialogHandle dialog);

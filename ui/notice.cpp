@@ -10,24 +10,6 @@
 #include "ui/helpers.h"
 
 namespace zoq {
-namespace {
-
-// Continue/Upgrade end with 1, Cancel (also Escape and the close box) with 0.
-bool end_on_button(Toolkit& ui, DialogHandle dialog, DialogEvent event) {
-    if (event.kind != EventKind::Command) return false;
-    if (event.control == IDOK) {
-        ui.end_dialog(dialog, 1);
-        return true;
-    }
-    if (event.control == IDCANCEL) {
-        ui.end_dialog(dialog, 0);
-        return true;
-    }
-    return false;
-}
-
-}  // namespace
-
 bool notice_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, void* context) {
     auto& state = *static_cast<UpgradeState*>(context);
     if (event.kind == EventKind::Opened) {
@@ -38,7 +20,7 @@ bool notice_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, voi
         center_window(ui, dialog);
         return false;
     }
-    return end_on_button(ui, dialog, event);
+    return end_on_ok_cancel(ui, dialog, event);
 }
 
 bool confirm_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, void* context) {
@@ -59,7 +41,7 @@ bool confirm_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, vo
         center_window(ui, dialog);
         return true;  // the dialog manager focuses the first tab stop: Upgrade
     }
-    return end_on_button(ui, dialog, event);
+    return end_on_ok_cancel(ui, dialog, event);
 }
 
 }  // namespace zoq

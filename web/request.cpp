@@ -79,11 +79,7 @@ bool password_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, v
         ui.end_dialog(dialog, 1);
         return true;
     }
-    if (event.control == IDCANCEL) {
-        ui.end_dialog(dialog, 0);
-        return true;
-    }
-    return false;
+    return end_on_ok_cancel(ui, dialog, event);
 }
 
 int run_request(UpgradeState& state, std::uint32_t local_ip, std::uint16_t local_port,
