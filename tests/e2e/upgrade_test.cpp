@@ -112,6 +112,10 @@ class Upgrade : public testing::Test {
         }
         return out;
     }
+    // Exactly one message box: the failure, with the program's error caption.
+    void expect_only_error(const char* text) const {
+        EXPECT_EQ(messages(), std::vector<std::string>{std::string(ERROR_BOX) + text}) << seen();
+    }
     void expect_device_got_the_image() {
         ASSERT_TRUE(sim_.wait_for("upgrade result: ok", 5000)) << sim_.output();
         std::ifstream f(saved_, std::ios::binary);
@@ -125,6 +129,11 @@ class Upgrade : public testing::Test {
     static void continue_notice(ScriptedToolkit& ui) { ui.on_open(IDD_NOTICE, {A::press(IDOK)}); }
     static void enter_device(ScriptedToolkit& ui) {
         ui.on_open(IDD_ADDRESS, {A::type(IDC_IP_ADDRESS, "127.0.0.2"), A::press(IDOK)});
+    }
+    static void reach_the_upgrade(ScriptedToolkit& ui) {
+        continue_notice(ui);
+        enter_device(ui);
+        ui.on_open(IDD_CONFIRM, {A::press(IDOK)});
     }
     static void confirm_and_close_success(ScriptedToolkit& ui) {
         ui.on_open(IDD_CONFIRM, {A::press(IDOK)});
@@ -247,8 +256,7 @@ TEST_F(Upgrade, CancelAtThePasswordAborts) {
         enter_device(ui);
         ui.on_open(IDD_PASSWORD, {A::press(IDCANCEL)});
     });
-    EXPECT_EQ(messages(),
-              std::vector<std::string>{std::string(ERROR_BOX) + "Upgrade Failed: User Abort"});
+    expect_only_error("Upgrade Failed: User Abort");
     EXPECT_EQ(count("returned"), 0);
     EXPECT_EQ(count("open 103"), 0);
 }
@@ -260,8 +268,7 @@ TEST_F(Upgrade, CancelWhileConnectingAborts) {
         enter_device(ui);
         ui.on_open(IDD_PROGRESS, {A::wait_pumps(50), A::press(IDCANCEL)});
     });
-    EXPECT_EQ(messages(),
-              std::vector<std::string>{std::string(ERROR_BOX) + "Upgrade Failed: User Abort"});
+    expect_only_error("Upgrade Failed: User Abort");
     EXPECT_EQ(count("returned"), 0);
 }
 
@@ -272,8 +279,7 @@ TEST_F(Upgrade, CancelAtTheConfirmationAborts) {
         enter_device(ui);
         ui.on_open(IDD_CONFIRM, {A::press(IDCANCEL)});
     });
-    EXPECT_EQ(messages(),
-              std::vector<std::string>{std::string(ERROR_BOX) + "Upgrade Failed: User Abort"});
+    expect_only_error("Upgrade Failed: User Abort");
     EXPECT_TRUE(saw("returned 0"));
     EXPECT_EQ(count("open 114"), 0) << "no TFTP port is opened";
     EXPECT_FALSE(sim_.wait_for("upgrade request", 200));
@@ -287,13 +293,10 @@ TEST_F(Upgrade, CancelWhileWaitingForTheDevice) {
         new test::FakeDevice([](int, const std::string&) {
             return test::Reply{test::Reply::Close, test::page_answer(), {}};
         });
-        continue_notice(ui);
-        enter_device(ui);
-        ui.on_open(IDD_CONFIRM, {A::press(IDOK)});
+        reach_the_upgrade(ui);
         ui.on_open(IDD_WAITING, {A::wait_ms(300), A::press(IDCANCEL)});
     });
-    EXPECT_EQ(messages(),
-              std::vector<std::string>{std::string(ERROR_BOX) + "Upgrade Failed: User Abort"});
+    expect_only_error("Upgrade Failed: User Abort");
     expect_in_order({"open 114", "command 114 2", "destroy 114"});
     EXPECT_EQ(count("open 110"), 0);
 }
@@ -301,13 +304,10 @@ TEST_F(Upgrade, CancelWhileWaitingForTheDevice) {
 TEST_F(Upgrade, CancelWhileUploading) {
     start_device({"--stop-ack-at", "50"});
     run([](ScriptedToolkit& ui) {
-        continue_notice(ui);
-        enter_device(ui);
-        ui.on_open(IDD_CONFIRM, {A::press(IDOK)});
+        reach_the_upgrade(ui);
         ui.on_open(IDD_UPLOADING, {A::wait_pumps(20), A::press(IDCANCEL)});
     });
-    EXPECT_EQ(messages(),
-              std::vector<std::string>{std::string(ERROR_BOX) + "Upgrade Failed: User Abort"});
+    expect_only_error("Upgrade Failed: User Abort");
     expect_in_order({"open 110", "command 110 2", "destroy 110"});
 }
 
@@ -317,8 +317,7 @@ TEST_F(Upgrade, NoAnswerToTheStatusRead) {
         continue_notice(ui);
         enter_device(ui);
     });
-    EXPECT_EQ(messages(), std::vector<std::string>{std::string(ERROR_BOX) +
-                                                   "Upgrade Failed: No Response From ZOQ"});
+    expect_only_error("Upgrade Failed: No Response From ZOQ");
     EXPECT_TRUE(saw("returned 0"));
     EXPECT_EQ(count("open 103"), 0);
 }
@@ -345,11 +344,7 @@ TEST_F(Upgrade, TakenPortsMoveUp) {
 
 TEST_F(Upgrade, DeviceStopsAcknowledging) {
     start_device({"--stop-ack-at", "700"});
-    run([](ScriptedToolkit& ui) {
-        continue_notice(ui);
-        enter_device(ui);
-        ui.on_open(IDD_CONFIRM, {A::press(IDOK)});
-    });
+    run([](ScriptedToolkit& ui) { reach_the_upgrade(ui); });
     // The full restart wait runs, under the updating title, before the failure is told.
     expect_in_order({"open 110", "caption 110 Updating Target Firmware to ZOQ@127.0.0.2",
                      "destroy 110",
@@ -360,27 +355,17 @@ TEST_F(Upgrade, DeviceStopsAcknowledging) {
 
 TEST_F(Upgrade, WrongVersionAfterTheRestart) {
     start_device({"--wrong-version-after", "5.2.13(004)-beta"});
-    run([](ScriptedToolkit& ui) {
-        continue_notice(ui);
-        enter_device(ui);
-        ui.on_open(IDD_CONFIRM, {A::press(IDOK)});
-    });
-    EXPECT_EQ(messages(), std::vector<std::string>{std::string(ERROR_BOX) +
-                                                   "Upgrade Failed: Version not matching"});
+    run([](ScriptedToolkit& ui) { reach_the_upgrade(ui); });
+    expect_only_error("Upgrade Failed: Version not matching");
     EXPECT_EQ(count("open 111"), 0);
     expect_device_got_the_image();
 }
 
 TEST_F(Upgrade, DeviceNeverComesBack) {
     start_device({"--never-return", "--restart-mode", "refuse"});
-    run([](ScriptedToolkit& ui) {
-        continue_notice(ui);
-        enter_device(ui);
-        ui.on_open(IDD_CONFIRM, {A::press(IDOK)});
-    });
+    run([](ScriptedToolkit& ui) { reach_the_upgrade(ui); });
     // Ending silently after a transfer would leave the user not knowing the device's state.
-    EXPECT_EQ(messages(), std::vector<std::string>{std::string(ERROR_BOX) +
-                                                   "Upgrade Failed: No Response From ZOQ"});
+    expect_only_error("Upgrade Failed: No Response From ZOQ");
     EXPECT_EQ(count("open 105"), 2 + 10) << "status, upgrade request, ten reads after";
 }
 
