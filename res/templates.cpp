@@ -20,35 +20,25 @@ constexpr std::array NOTICE{
     ControlTemplate{1021, ControlKind::Edit, "", 12, 13, 189, 95, READ_ONLY_TEXT, "Warning"},
 };
 
-#define ZOQ_ADDRESS_CONTROLS(icon)                                                                 \
-    ControlTemplate{1, ControlKind::PushButton, "OK", 26, 126, 50, 14, DEFAULT_BUTTON, nullptr},   \
-        ControlTemplate{2, ControlKind::PushButton, "Cancel", 86, 126, 50, 14, BUTTON, nullptr},   \
-        ControlTemplate{1007,           ControlKind::Edit, "", 13, 6, 139, 16,                     \
-                        READ_ONLY_TEXT, "Introduction"},                                           \
-        ControlTemplate{1008,           ControlKind::Edit, "", 13, 42, 148, 56,                    \
-                        READ_ONLY_TEXT, "Instructions"},                                           \
-        ControlTemplate{                                                                           \
-            1015, ControlKind::Edit, "", 37, 28, 89, 14, STYLE_READ_ONLY, "Firmware version"},     \
-        ControlTemplate{1017,                                                                      \
-                        ControlKind::DropDownList,                                                 \
-                        "",                                                                        \
-                        63,                                                                        \
-                        153,                                                                       \
-                        79,                                                                        \
-                        80,                                                                        \
-                        STYLE_VSCROLL | STYLE_NO_SORT | STYLE_TAB_STOP,                            \
-                        "Your IP Address"},                                                        \
-        ControlTemplate{                                                                           \
-            NO_CONTROL_ID, ControlKind::StaticText, "Your IP Address", 9, 156, 52, 8, 0, nullptr}, \
-        ControlTemplate{NO_CONTROL_ID, ControlKind::Icon, icon, 119, 18, 20, 20, 0, nullptr},      \
-        ControlTemplate {                                                                          \
-        1000, ControlKind::IpAddress, "IPAddress1", 26, 103, 109, 15, STYLE_TAB_STOP,              \
-            "ZOQ IP address"                                                                       \
-    }
+// Templates 101 and 305 differ only in their icon.
+constexpr std::array<ControlTemplate, 9> address_controls(const char* icon) {
+    return {{
+        {1, ControlKind::PushButton, "OK", 26, 126, 50, 14, DEFAULT_BUTTON, nullptr},
+        {2, ControlKind::PushButton, "Cancel", 86, 126, 50, 14, BUTTON, nullptr},
+        {1007, ControlKind::Edit, "", 13, 6, 139, 16, READ_ONLY_TEXT, "Introduction"},
+        {1008, ControlKind::Edit, "", 13, 42, 148, 56, READ_ONLY_TEXT, "Instructions"},
+        {1015, ControlKind::Edit, "", 37, 28, 89, 14, STYLE_READ_ONLY, "Firmware version"},
+        {1017, ControlKind::DropDownList, "", 63, 153, 79, 80,
+         STYLE_VSCROLL | STYLE_NO_SORT | STYLE_TAB_STOP, "Your IP Address"},
+        {NO_CONTROL_ID, ControlKind::StaticText, "Your IP Address", 9, 156, 52, 8, 0, nullptr},
+        {NO_CONTROL_ID, ControlKind::Icon, icon, 119, 18, 20, 20, 0, nullptr},
+        {1000, ControlKind::IpAddress, "IPAddress1", 26, 103, 109, 15, STYLE_TAB_STOP,
+         "ZOQ IP address"},
+    }};
+}
 
-constexpr std::array ADDRESS{ZOQ_ADDRESS_CONTROLS("106")};
-constexpr std::array ADDRESS_PHONE{ZOQ_ADDRESS_CONTROLS("286")};
-#undef ZOQ_ADDRESS_CONTROLS
+constexpr auto ADDRESS = address_controls("106");
+constexpr auto ADDRESS_PHONE = address_controls("286");
 
 constexpr std::uint32_t RIGHT = STYLE_ALIGN_RIGHT;
 constexpr std::array CONFIRM{
@@ -108,27 +98,19 @@ constexpr std::array UPLOADING{
 };
 
 // The static line of the success dialogs carries a web address; ours are the reserved example
-// domains, which name nobody.
-#define ZOQ_SUCCESS_CONTROLS(address)                                                         \
-    ControlTemplate{1007, ControlKind::Edit, "", 29, 9, 111, 33, READ_ONLY_TEXT, "Result"},   \
-        ControlTemplate{                                                                      \
-            NO_CONTROL_ID, ControlKind::StaticText, address, 82, 50, 53, 8, 0, nullptr},      \
-        ControlTemplate{1004,                                                                 \
-                        ControlKind::Edit,                                                    \
-                        "",                                                                   \
-                        15,                                                                   \
-                        69,                                                                   \
-                        136,                                                                  \
-                        14,                                                                   \
-                        STYLE_READ_ONLY | STYLE_BORDER | STYLE_ALIGN_CENTER | STYLE_TAB_STOP, \
-                        "Firmware version"},                                                  \
-        ControlTemplate {                                                                     \
-        1, ControlKind::PushButton, "OK", 59, 94, 50, 14, DEFAULT_BUTTON, nullptr             \
-    }
+// domains, which name nobody. The version field is no tab stop, so the focus starts on OK.
+constexpr std::array<ControlTemplate, 4> success_controls(const char* address) {
+    return {{
+        {1007, ControlKind::Edit, "", 29, 9, 111, 33, READ_ONLY_TEXT, "Result"},
+        {NO_CONTROL_ID, ControlKind::StaticText, address, 82, 50, 53, 8, 0, nullptr},
+        {1004, ControlKind::Edit, "", 15, 69, 136, 14,
+         STYLE_READ_ONLY | STYLE_BORDER | STYLE_ALIGN_CENTER, "Firmware version"},
+        {1, ControlKind::PushButton, "OK", 59, 94, 50, 14, DEFAULT_BUTTON, nullptr},
+    }};
+}
 
-constexpr std::array SUCCESS{ZOQ_SUCCESS_CONTROLS("example.com")};
-constexpr std::array SUCCESS_ALT{ZOQ_SUCCESS_CONTROLS("example.net")};
-#undef ZOQ_SUCCESS_CONTROLS
+constexpr auto SUCCESS = success_controls("example.com");
+constexpr auto SUCCESS_ALT = success_controls("example.net");
 
 constexpr std::array TEMPLATES{
     DialogTemplate{IDD_NOTICE, "ZOQ-4200 Firmware Upgrade", 0, 0, 204, 143, FONT, 8, NOTICE},
