@@ -3,11 +3,14 @@
 // the listener's socket at 127.0.0.1, packet by packet.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <memory>
 #include <span>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "app/firmware.h"
 #include "common/clock.h"
@@ -50,6 +53,7 @@ struct SessionRig {
     explicit SessionRig(std::span<const std::uint8_t> image) {
         state->instance = &ui;
         state->clock = &clock;
+        ui.record_progress(true);
         load_image_bytes(*state, image);
         copy_text(state->device_ip_text, "127.0.0.2");
         EXPECT_EQ(tftp_listener_bind(listener, LOOPBACK_PC), ListenerBind::Bound);
@@ -125,11 +129,24 @@ TEST_P(WholeTransfer, EveryBlockMatchesTheImage) {
     EXPECT_EQ(oack->ip, LOOPBACK_PC);
     EXPECT_EQ(oack->port, rig.listener.port);
     ASSERT_NO_FATAL_FAILURE(play_to_end(rig, image, 0));
+    // After ACK k the bar stands at k + 1 and the title counts the bytes of blocks 1 to k.
     const std::string total = std::to_string(image.size());
-    EXPECT_EQ(rig.ui.caption_of(IDD_UPLOADING),
-              "Uploading Target Firmware to ZOQ@127.0.0.2 " + total + "/" + total + " Bytes");
-    EXPECT_EQ(rig.ui.progress_of(IDD_UPLOADING, IDC_PROGRESS),
-              static_cast<int>(image.size() / 512 + 2));
+    std::vector<std::string> captions;
+    std::vector<std::string> positions;
+    for (const std::string& r : rig.ui.records()) {
+        if (r.rfind("caption 110 ", 0) == 0) captions.push_back(r.substr(12));
+        if (r.rfind("progress 110 1010 ", 0) == 0) positions.push_back(r.substr(18));
+    }
+    const std::size_t acks = image.size() / 512 + 2;
+    ASSERT_EQ(captions.size(), acks);
+    ASSERT_EQ(positions.size(), acks);
+    for (std::size_t k = 0; k < acks; ++k) {
+        const std::string acked = std::to_string(std::min(k * 512, image.size()));
+        ASSERT_EQ(captions[k],
+                  "Uploading Target Firmware to ZOQ@127.0.0.2 " + acked + "/" + total + " Bytes")
+            << "after ACK " << k;
+        ASSERT_EQ(positions[k], std::to_string(k + 1)) << "after ACK " << k;
+    }
     // Nothing follows the last block.
     EXPECT_FALSE(rig.next(150));
 }
@@ -144,6 +161,36 @@ TEST(TftpSession, OackIs25BytesForTheEmbeddedImage) {
     ASSERT_EQ(embedded_image().size(), 981328u);
     EXPECT_EQ(build_oack(packet.data(), 981328), 25u);
     EXPECT_EQ(Bytes(packet.begin(), packet.begin() + 25), test::expected_oack(981328));
+}
+
+// The wire carries the low 16 bits of the block counter; an ACK is matched against the whole
+// counter, so a number that has wrapped never acknowledges the block in flight.
+TEST(TftpSession, AckNumberIsMatchedAgainstTheWholeCounter) {
+    struct Case {
+        std::uint32_t in_flight;
+        unsigned acked;
+        SessionInput expected;
+    };
+    const Case cases[] = {
+        {0, 0, SessionInput::AckBlock},          {1, 0, SessionInput::AckOther},
+        {65535, 0xFFFF, SessionInput::AckBlock}, {65536, 0, SessionInput::AckOther},
+        {65537, 1, SessionInput::AckOther},
+    };
+    for (const Case& c : cases) {
+        TftpSession session;
+        session.device_ip = LOOPBACK_DEVICE;
+        session.device_port = 4000;
+        session.block = c.in_flight;
+        const Bytes ack = ack_packet(c.acked);
+        std::copy(ack.begin(), ack.end(), session.packet.begin());
+        EXPECT_EQ(classify_session_datagram(session, 4, LOOPBACK_DEVICE, 4000), c.expected)
+            << "ACK " << c.acked << " with block " << c.in_flight << " in flight";
+    }
+    // The last block of the largest image goes out as 0xFFFF.
+    std::array<std::uint8_t, TFTP_PACKET_SIZE> packet{};
+    const std::uint8_t payload[3] = {7, 8, 9};
+    ASSERT_EQ(build_data_block(packet.data(), payload, 3, 65535), 7u);
+    EXPECT_EQ(Bytes(packet.begin(), packet.begin() + 7), (Bytes{0, 3, 0xFF, 0xFF, 7, 8, 9}));
 }
 
 TEST(TftpSession, DuplicateAckZeroAfterDataOneIsDropped) {
