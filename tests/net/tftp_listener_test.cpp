@@ -97,8 +97,12 @@ TEST_P(MatchingRequest, IsServedTheSameWhateverItsModeAndOptions) {
     ListenerRig rig;
     rig.send(test::rrq_packet(FILE_NAME, GetParam().tail));
     ASSERT_NO_FATAL_FAILURE(rig.take_whole_image());
+    // The waiting dialog goes before the uploading dialog comes.
     auto records = rig.ui.records();
-    EXPECT_NE(std::find(records.begin(), records.end(), "destroy 114"), records.end());
+    auto waiting_gone = std::find(records.begin(), records.end(), "destroy 114");
+    auto uploading = std::find(records.begin(), records.end(), "open 110");
+    EXPECT_NE(waiting_gone, records.end());
+    EXPECT_LT(waiting_gone, uploading);
     EXPECT_NE(std::find(records.begin(), records.end(), "range 110 1010 0 3"), records.end());
 }
 
