@@ -99,7 +99,7 @@ void digest_calc_ha1(const char* algorithm, const char* username, const char* re
         md5_final(ctx, ha1);
     }
     hex_digest(ha1, ha1_hex);
-    std::memset(ha1, 0, sizeof ha1);
+    wipe(ha1, sizeof ha1);
 }
 
 void digest_calc_response(const char* ha1_hex, const char* nonce, const char* nc_text,
@@ -149,7 +149,7 @@ std::size_t build_authorization(const DigestChallenge& digest, char* out, std::s
                     digest.password.data(), digest.nonce.data(), digest.cnonce.data(), ha1);
     digest_calc_response(ha1.data(), digest.nonce.data(), nc_text.data(), digest.cnonce.data(),
                          digest.qop.data(), "GET", digest.uri.data(), "", response);
-    std::memset(ha1.data(), 0, ha1.size());
+    wipe(ha1.data(), ha1.size());
 
     LineWriter w{out, size};
     if (size > 0) out[0] = '\0';

@@ -14,6 +14,7 @@
 #include "res/texts.h"
 #include "ui/helpers.h"
 #include "web/digest.h"
+#include "web/md5.h"
 
 namespace zoq {
 namespace {
@@ -128,7 +129,7 @@ int http_get(UpgradeState& state, std::uint32_t local_ip, std::uint16_t local_po
             char line[AUTHORIZATION_LINE_SIZE];
             std::size_t n = build_authorization(digest, line, sizeof line);
             w.put({line, n});
-            std::memset(line, 0, sizeof line);
+            wipe(line, sizeof line);
         }
     }
     w.put("\r\n");
@@ -151,17 +152,20 @@ int http_get(UpgradeState& state, std::uint32_t local_ip, std::uint16_t local_po
     s.close();
     std::string_view response(buffer, static_cast<std::size_t>(total));
 
-    std::lock_guard lock(state.shared_mutex);
-    int status = parse_status(response, state.digest, state.rng);
-    trace("HTTP status class %d\n", status);
-    if (status == STATUS_CHALLENGE) return -1;
-    if (total > 0) {
-        for (const auto& entry : FIELD_LABELS) {
-            Text<128>& field = state.device_info.*entry.field;
-            extract_field(response, entry.label, field.data(), FIELD_MAX);
+    int status;
+    {
+        std::lock_guard lock(state.shared_mutex);
+        status = parse_status(response, state.digest, state.rng);
+        if (status != STATUS_CHALLENGE && total > 0) {
+            for (const auto& entry : FIELD_LABELS) {
+                Text<128>& field = state.device_info.*entry.field;
+                extract_field(response, entry.label, field.data(), FIELD_MAX);
+            }
         }
     }
-    return total;
+    // Outside the lock: a trace write may block on a slow standard error.
+    trace("HTTP status class %d\n", status);
+    return status == STATUS_CHALLENGE ? -1 : total;
 }
 
 }  // namespace zoq

@@ -64,7 +64,7 @@ void transform(std::uint32_t state[4], const std::uint8_t block[64]) {
     state[2] += c;
     state[3] += d;
     // The message words are as secret as the password they may hold.
-    std::memset(x, 0, sizeof x);
+    wipe(x, sizeof x);
 }
 
 }  // namespace
@@ -117,8 +117,12 @@ void md5_final(Md5Context& ctx, std::uint8_t digest[16]) {
         }
     }
     // Nothing of the hashed text (a password, often) stays behind in the context.
-    volatile auto* wipe = reinterpret_cast<volatile std::uint8_t*>(&ctx);
-    for (std::size_t i = 0; i < sizeof ctx; ++i) wipe[i] = 0;
+    wipe(&ctx, sizeof ctx);
+}
+
+void wipe(void* data, std::size_t size) {
+    auto* bytes = static_cast<volatile std::uint8_t*>(data);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = 0;
 }
 
 std::array<std::uint8_t, 16> md5(const void* data, std::size_t length) {

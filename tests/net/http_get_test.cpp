@@ -2,9 +2,12 @@
 // One HTTP exchange on real sockets against an in-process device at 127.0.0.2:80, from the PC
 // address 127.0.0.1 (each test runs in a private network namespace).
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/text.h"
 #include "common/trace.h"
@@ -217,37 +220,85 @@ TEST_F(HttpGet, NothingBackIsZeroAndChangesNothing) {
     }
 }
 
-TEST_F(HttpGet, NoDeviceIsZero) {
+TEST_F(HttpGet, NoDeviceIsZeroAfterTenAttemptsAndChangesNothing) {
+    copy_text(state->digest.username, "admin");
+    copy_text(state->digest.password, "secret");
+    state->response_buffer.fill('#');
+    set_trace_enabled(true);
+    ::testing::internal::CaptureStderr();
     EXPECT_EQ(get(), 0);
+    std::string traced = ::testing::internal::GetCapturedStderr();
+    set_trace_enabled(false);
+    int attempts = 0;
+    for (std::size_t at = traced.find("HTTP connect failed"); at != std::string::npos;
+         at = traced.find("HTTP connect failed", at + 1)) {
+        ++attempts;
+    }
+    EXPECT_EQ(attempts, 10) << traced;
+    // Nothing was sent: no request bytes, no nonce count used up.
+    EXPECT_EQ(state->response_buffer[0], '#');
+    EXPECT_EQ(state->digest.nonce_count, 0u);
+    EXPECT_STREQ(state->digest.uri.data(), "");
     EXPECT_TRUE(ui.records().empty());
 }
 
-TEST_F(HttpGet, AnswerLargerThanTheCapacityIsCutAndTerminated) {
+TEST_F(HttpGet, AnswerReachingTheCapacityIsCutAndTerminated) {
     const std::string big = test::page_answer() + std::string(300000, 'x');
-    FakeDevice device([&](int, const std::string&) { return Reply{Reply::Close, big, {}}; });
-    ASSERT_TRUE(device.ok());
-    for (int capacity : {RESPONSE_CAPACITY, 100}) {
+    const std::string exact = "HTTP/1.1 200 OK\r\n\r\nProduct Name:<b>" + std::string(65, 'p');
+    ASSERT_EQ(exact.size(), 100u);
+    const std::pair<const std::string*, int> cases[] = {
+        {&big, RESPONSE_CAPACITY}, {&big, 100}, {&exact, 100}};
+    for (const auto& [answer, capacity] : cases) {
+        SCOPED_TRACE(capacity);
+        const std::string& bytes = *answer;
+        FakeDevice device([&bytes](int, const std::string&) {
+            return Reply{Reply::Close, bytes, {}};
+        });
+        ASSERT_TRUE(device.ok());
         state->response_buffer.fill('#');
         EXPECT_EQ(get(STATUS_PAGE_PATH, capacity), capacity);
         EXPECT_EQ(state->response_buffer[static_cast<std::size_t>(capacity)], '\0');
-        EXPECT_EQ(buffer(), big.substr(0, static_cast<std::size_t>(capacity)));
+        EXPECT_EQ(buffer(), answer->substr(0, static_cast<std::size_t>(capacity)));
         if (capacity < RESPONSE_CAPACITY) {
             EXPECT_EQ(state->response_buffer[static_cast<std::size_t>(capacity) + 1], '#');
         }
     }
+    // The value ran up to the cut.
+    EXPECT_EQ(std::string(state->device_info.product_name.data()), std::string(65, 'p'));
 }
 
-TEST_F(HttpGet, TakenLocalPortMovesToTheNext) {
-    Socket blocker(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in addr{};
-    fill_sockaddr(PC_IP, HTTP_LOCAL_PORT, addr);
-    ASSERT_EQ(::bind(blocker.fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    FakeDevice device([&](int, const std::string&) {
-        return Reply{Reply::Close, test::page_answer(), {}};
-    });
-    ASSERT_TRUE(device.ok());
-    EXPECT_GT(get(), 0);
-    EXPECT_EQ(device.received().at(0).peer_port, HTTP_LOCAL_PORT + 1);
+TEST_F(HttpGet, TakenLocalPortsMoveToTheNextUpToTheHundredth) {
+    // In a child: a bind loop that gave up too early would end the process.
+    for (int taken : {1, 100}) {
+        auto result = test::run_in_child([taken](int fd) {
+            FakeDevice device([&](int, const std::string&) {
+                return Reply{Reply::Close, test::page_answer(), {}};
+            });
+            if (!device.ok()) return;
+            ScriptedToolkit ui;
+            ui.set_record_fd(fd);
+            std::vector<Socket> blockers;
+            for (int port = HTTP_LOCAL_PORT; port < HTTP_LOCAL_PORT + taken; ++port) {
+                Socket s(::socket(AF_INET, SOCK_STREAM, 0));
+                sockaddr_in addr{};
+                fill_sockaddr(PC_IP, static_cast<std::uint16_t>(port), addr);
+                if (::bind(s.fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return;
+                blockers.push_back(std::move(s));
+            }
+            auto state = std::make_unique<UpgradeState>();
+            state->instance = &ui;
+            if (http_get(*state, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80, STATUS_PAGE_PATH,
+                         state->response_buffer.data(), RESPONSE_CAPACITY) <= 0) {
+                return;
+            }
+            std::string line = "port " + std::to_string(device.received().at(0).peer_port) + "\n";
+            [[maybe_unused]] auto n = ::write(fd, line.data(), line.size());
+        });
+        EXPECT_EQ(result.exit_code, 99) << taken;  // the body returned
+        EXPECT_EQ(result.lines,
+                  std::vector<std::string>{"port " + std::to_string(HTTP_LOCAL_PORT + taken)})
+            << taken;
+    }
 }
 
 TEST_F(HttpGet, UpgradeTriggerPathIsSentAsGiven) {

@@ -137,6 +137,48 @@ TEST_F(RunRequest, NewNonceWithStoredPasswordRepeatsOnceSilentlyThenAsks) {
     EXPECT_EQ(count("open 105"), 3);
 }
 
+TEST_F(RunRequest, PromptStartsTheSilentRepeatAgainAndTheBarRunsOnAcrossAttempts) {
+    copy_text(state->digest.username, "admin");
+    copy_text(state->digest.password, "stale");
+    copy_text(state->digest.realm, "ZOQ");
+    copy_text(state->digest.nonce, "old");
+    copy_text(state->digest.last_nonce, "old");
+    state->digest.nonce_count = 4;
+    ui.record_progress(true);
+    ui.on_open(IDD_PASSWORD,
+               {ScriptAction::type(IDC_PASSWORD, "wrong"), ScriptAction::press(IDOK)});
+    ui.on_open(IDD_PASSWORD,
+               {ScriptAction::type(IDC_PASSWORD, "secret"), ScriptAction::press(IDOK)});
+    // Each answer takes long enough for the bar to move a few steps in every attempt.
+    FakeDevice device([inner = digest_device("secret", true)](int index, const std::string& r) {
+        Reply reply = inner(index, r);
+        reply.before = [] { std::this_thread::sleep_for(std::chrono::milliseconds(60)); };
+        return reply;
+    });
+    ASSERT_TRUE(device.ok());
+    EXPECT_GT(run(), 0);
+    // stale (old nonce), stale silently (nonce-1), prompt: wrong (nonce-2), wrong silently
+    // (nonce-3), prompt: secret (nonce-4).
+    auto got = device.received();
+    ASSERT_EQ(got.size(), 5u);
+    const char* const nonces[] = {"old", "nonce-1", "nonce-2", "nonce-3", "nonce-4"};
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(test::auth_param(got[i].request, "nonce"), nonces[i]) << i;
+    }
+    EXPECT_EQ(count("open 104"), 2);
+    EXPECT_EQ(count("open 105"), 5);
+    std::vector<int> positions;
+    for (const auto& line : ui.records()) {
+        if (line.rfind("progress 105 1010 ", 0) == 0) {
+            positions.push_back(std::stoi(line.substr(18)));
+        }
+    }
+    ASSERT_GE(positions.size(), 5u);
+    for (std::size_t i = 0; i < positions.size(); ++i) {
+        EXPECT_EQ(positions[i], static_cast<int>(i % 101)) << i;
+    }
+}
+
 TEST_F(RunRequest, StoredCredentialsSurviveANewNonceWithoutAPrompt) {
     copy_text(state->digest.username, "admin");
     copy_text(state->digest.password, "secret");
