@@ -5,11 +5,13 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <mutex>
@@ -18,7 +20,10 @@
 #include <vector>
 
 #include "common/net.h"
+#include "common/state.h"
+#include "platform/scripted/scripted_toolkit.h"
 #include "web/digest.h"
+#include "web/request.h"
 
 namespace zoq::test {
 
@@ -155,6 +160,28 @@ inline const std::string STATUS_PAGE =
 
 inline std::string page_answer(const std::string& body = STATUS_PAGE) {
     return http_answer("HTTP/1.1 200 OK", "Content-Type: text/html\r\n", body);
+}
+
+// The five values of STATUS_PAGE, as the client must have cut them out.
+inline void expect_status_page_values(const DeviceInfo& info) {
+    EXPECT_STREQ(info.product_name.data(), "ZOQ-4502");
+    EXPECT_STREQ(info.serial_number.data(), "SN0123456");
+    EXPECT_STREQ(info.mac_address.data(), "02:00:00:AA:BB:CC");
+    EXPECT_STREQ(info.hardware_version.data(), "2.0.1");
+    EXPECT_STREQ(info.software_version.data(), "3.1.4(a)");
+}
+
+// A request as every caller in the program makes it: from the PC at 127.0.0.1, local port
+// 23456 up, to the device at 127.0.0.2:80, into the shared response buffer.
+inline int run_device_request(UpgradeState& state, const char* path = STATUS_PAGE_PATH) {
+    return run_request(state, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80, path,
+                       state.response_buffer.data(), RESPONSE_CAPACITY);
+}
+
+// How many of the toolkit's records are exactly `line`.
+inline int count_records(const ScriptedToolkit& ui, const std::string& line) {
+    auto r = ui.records();
+    return static_cast<int>(std::count(r.begin(), r.end(), line));
 }
 
 inline std::string challenge_answer(const std::string& params) {

@@ -46,12 +46,7 @@ TEST_F(HttpGet, PageFillsTheFiveValuesAndTheRequestIsExact) {
     ASSERT_TRUE(device.ok());
     EXPECT_EQ(get(), static_cast<int>(answer.size()));
     EXPECT_EQ(buffer(), answer);
-    const DeviceInfo& info = state->device_info;
-    EXPECT_STREQ(info.product_name.data(), "ZOQ-4502");
-    EXPECT_STREQ(info.serial_number.data(), "SN0123456");
-    EXPECT_STREQ(info.mac_address.data(), "02:00:00:AA:BB:CC");
-    EXPECT_STREQ(info.hardware_version.data(), "2.0.1");
-    EXPECT_STREQ(info.software_version.data(), "3.1.4(a)");
+    test::expect_status_page_values(state->device_info);
     auto got = device.received();
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].request, PLAIN_REQUEST);

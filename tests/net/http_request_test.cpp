@@ -54,13 +54,16 @@ struct RunRequest : ::testing::Test {
         copy_text(state->device_ip_text, "127.0.0.2");
         state->rng.seed(99);
     }
-    int run(const char* path = STATUS_PAGE_PATH) {
-        return run_request(*state, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80, path,
-                           state->response_buffer.data(), RESPONSE_CAPACITY);
-    }
-    int count(const std::string& line) const {
-        auto r = ui.records();
-        return static_cast<int>(std::count(r.begin(), r.end(), line));
+    int run(const char* path = STATUS_PAGE_PATH) { return test::run_device_request(*state, path); }
+    int count(const std::string& line) const { return test::count_records(ui, line); }
+    // Credentials typed earlier in the run, under a nonce the device no longer accepts.
+    void store_stale_credentials() {
+        copy_text(state->digest.username, "admin");
+        copy_text(state->digest.password, "stale");
+        copy_text(state->digest.realm, "ZOQ");
+        copy_text(state->digest.nonce, "old");
+        copy_text(state->digest.last_nonce, "old");
+        state->digest.nonce_count = 4;
     }
     static bool has_auth(const test::Received& r) {
         return r.request.find("Authorization:") != std::string::npos;
@@ -117,12 +120,7 @@ TEST_F(RunRequest, RejectedPasswordUnderTheSameNonceAsksAgain) {
 }
 
 TEST_F(RunRequest, NewNonceWithStoredPasswordRepeatsOnceSilentlyThenAsks) {
-    copy_text(state->digest.username, "admin");
-    copy_text(state->digest.password, "stale");
-    copy_text(state->digest.realm, "ZOQ");
-    copy_text(state->digest.nonce, "old");
-    copy_text(state->digest.last_nonce, "old");
-    state->digest.nonce_count = 4;
+    store_stale_credentials();
     ui.on_open(IDD_PASSWORD,
                {ScriptAction::type(IDC_PASSWORD, "secret"), ScriptAction::press(IDOK)});
     FakeDevice device(digest_device("secret", true));
@@ -138,12 +136,7 @@ TEST_F(RunRequest, NewNonceWithStoredPasswordRepeatsOnceSilentlyThenAsks) {
 }
 
 TEST_F(RunRequest, PromptStartsTheSilentRepeatAgainAndTheBarRunsOnAcrossAttempts) {
-    copy_text(state->digest.username, "admin");
-    copy_text(state->digest.password, "stale");
-    copy_text(state->digest.realm, "ZOQ");
-    copy_text(state->digest.nonce, "old");
-    copy_text(state->digest.last_nonce, "old");
-    state->digest.nonce_count = 4;
+    store_stale_credentials();
     ui.record_progress(true);
     ui.on_open(IDD_PASSWORD,
                {ScriptAction::type(IDC_PASSWORD, "wrong"), ScriptAction::press(IDOK)});

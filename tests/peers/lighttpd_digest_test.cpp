@@ -19,6 +19,7 @@
 #include "common/text.h"
 #include "platform/scripted/scripted_toolkit.h"
 #include "res/templates.h"
+#include "tests/net/fake_device.h"
 #include "tests/support/child.h"
 #include "web/digest.h"
 #include "web/http.h"
@@ -29,17 +30,9 @@ namespace zoq {
 namespace {
 
 constexpr const char* LIGHTTPD = "/usr/sbin/lighttpd";
-constexpr std::uint32_t PC_IP = 0x7F000001;
-constexpr std::uint32_t DEVICE_IP = 0x7F000002;
-
-const std::string STATUS_PAGE =
-    "<html><body><table>\n"
-    "<tr><td>Product Name:</td><td>ZOQ-4502</td></tr>\n"
-    "<tr><td>Serial Number:</td><td>SN0123456</td></tr>\n"
-    "<tr><td>MAC Address:</td><td><b>02:00:00:AA:BB:CC</b></td></tr>\n"
-    "<tr><td>Hardware Version:</td><td>2.0.1</td></tr>\n"
-    "<tr><td>Software Version:</td><td>3.1.4(a)</td></tr>\n"
-    "</table></body></html>\n";
+using test::DEVICE_IP;
+using test::PC_IP;
+using test::STATUS_PAGE;
 
 std::string md5_hex(const std::string& text) {
     DigestHex out;
@@ -132,22 +125,9 @@ struct LighttpdDigest : ::testing::Test {
         copy_text(state->device_ip_text, "127.0.0.2");
         state->rng.seed(2024);
     }
-    int run(const char* path = STATUS_PAGE_PATH) {
-        return run_request(*state, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80, path,
-                           state->response_buffer.data(), RESPONSE_CAPACITY);
-    }
-    int count(const std::string& line) const {
-        auto r = ui.records();
-        return static_cast<int>(std::count(r.begin(), r.end(), line));
-    }
-    void expect_five_values() const {
-        const DeviceInfo& info = state->device_info;
-        EXPECT_STREQ(info.product_name.data(), "ZOQ-4502");
-        EXPECT_STREQ(info.serial_number.data(), "SN0123456");
-        EXPECT_STREQ(info.mac_address.data(), "02:00:00:AA:BB:CC");
-        EXPECT_STREQ(info.hardware_version.data(), "2.0.1");
-        EXPECT_STREQ(info.software_version.data(), "3.1.4(a)");
-    }
+    int run(const char* path = STATUS_PAGE_PATH) { return test::run_device_request(*state, path); }
+    int count(const std::string& line) const { return test::count_records(ui, line); }
+    void expect_five_values() const { test::expect_status_page_values(state->device_info); }
 };
 
 TEST_F(LighttpdDigest, PasswordOpensTheStatusPageAndServesLaterRequests) {
