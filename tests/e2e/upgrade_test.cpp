@@ -139,6 +139,12 @@ class Upgrade : public testing::Test {
         ui.on_open(IDD_CONFIRM, {A::press(IDOK)});
         ui.on_open(IDD_SUCCESS, {A::press(IDOK)});
     }
+    // What a person does when the device asks for no password and all goes well.
+    static void upgrade_without_password(ScriptedToolkit& ui) {
+        continue_notice(ui);
+        enter_device(ui);
+        confirm_and_close_success(ui);
+    }
     static void answer_password(ScriptedToolkit& ui, const char* password) {
         ui.on_open(IDD_PASSWORD, {A::type(IDC_PASSWORD, password), A::press(IDOK)});
     }
@@ -181,11 +187,7 @@ class Upgrade : public testing::Test {
 
 TEST_F(Upgrade, SucceedsWithoutPassword) {
     start_device({});
-    run([](ScriptedToolkit& ui) {
-        continue_notice(ui);
-        enter_device(ui);
-        confirm_and_close_success(ui);
-    });
+    run(upgrade_without_password);
     expect_success_seen();
     EXPECT_EQ(count("open 104"), 0);
 }
@@ -332,11 +334,7 @@ TEST_F(Upgrade, TakenPortsMoveUp) {
     fill_sockaddr(0x7F000001u, 23456, addr);
     ASSERT_EQ(::bind(tcp.fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
     start_device({});
-    run([](ScriptedToolkit& ui) {
-        continue_notice(ui);
-        enter_device(ui);
-        confirm_and_close_success(ui);
-    });
+    run(upgrade_without_password);
     expect_success_seen();
     EXPECT_TRUE(sim_.wait_for("tftp server 127.0.0.1:70 file /zoq", 100)) << sim_.output();
     EXPECT_TRUE(sim_.wait_for("from 127.0.0.1:23457", 100)) << sim_.output();
