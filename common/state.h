@@ -14,6 +14,7 @@ namespace zoq {
 
 class Toolkit;
 class Clock;
+class Heartbeat;
 
 // First local TCP port of every HTTP connection to the device.
 inline constexpr std::uint16_t HTTP_LOCAL_PORT = 23456;
@@ -68,6 +69,8 @@ struct UpgradeState {
     // Platform ports: the toolkit the dialogs run on and the millisecond clock.
     Toolkit* instance = nullptr;
     Clock* clock = nullptr;
+    // The transfer's 1 ms beat; null means the system's. Tests set their own.
+    Heartbeat* heartbeat = nullptr;
 
     FirmwareImage image{};
     Text<32> model_name{};
