@@ -3,11 +3,14 @@
 #   make test   installs what is missing, builds, and runs every test
 PRESET ?= default
 JOBS ?= $(shell nproc)
+# The package sets (scripts/packages/*.txt) a target needs; its prerequisites install them.
+SETS = run
+test test-asan test-tsan fuzz: SETS = run test
 
 .PHONY: setup build run test test-asan test-tsan fuzz format check-format sim clean
 
 setup:
-	@scripts/setup
+	@scripts/setup $(SETS)
 
 build: setup
 	@cmake --preset $(PRESET) $(CMAKE_ARGS) >/dev/null
@@ -34,11 +37,15 @@ fuzz: setup
 	@cmake --build --preset fuzz -j $(JOBS)
 	@ctest --preset fuzz
 
+# Without git (or outside a checkout) there is no file list: that is a failure, not a pass.
+CXX_FILES = files=$$(git ls-files '*.cpp' '*.h') && [ -n "$$files" ] || \
+	{ echo "make $@: cannot list the C++ files: needs git and a git checkout" >&2; exit 1; }
+
 format:
-	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+	@$(CXX_FILES); echo "$$files" | xargs clang-format -i
 
 check-format:
-	@git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+	@$(CXX_FILES); echo "$$files" | xargs clang-format --dry-run --Werror
 
 clean:
 	@rm -rf build

@@ -10,24 +10,29 @@
 # root `unshare --net`, else a user namespace as well. Every process is pinned to one core so
 # that the two cores' scheduling does not decide the figures, and the two servers alternate.
 # Builds the helper in build/bench (Release) when ZOQ_BENCH_HELPER does not name one.
+# Installs what it needs first (scripts/setup run test bench); tftpd-hpa is unpacked into
+# build/peers and started here by hand, never installed as a service.
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 runs=${1:-21}
 
 if [ "${ZOQ_BENCH_INSIDE:-}" != 1 ]; then
+    "$root/scripts/setup" run test bench
+    tftpd=${ZOQ_PEERS_DIR:-$root/build/peers}/usr/sbin/in.tftpd
+    [ -x "$tftpd" ] || { echo "missing: $tftpd" >&2; exit 1; }
     helper=${ZOQ_BENCH_HELPER:-$root/build/bench/bench/zoq-tftp-bench}
     if [ ! -x "$helper" ]; then
         cmake -S "$root" -B "$root/build/bench" -G Ninja -DCMAKE_BUILD_TYPE=Release \
             -DZOQ_BUILD_QT=OFF -DZOQ_BUILD_TESTS=OFF >/dev/null
         cmake --build "$root/build/bench" -j2 --target zoq-tftp-bench >/dev/null
     fi
-    for tool in curl in.tftpd taskset ip; do
+    for tool in curl taskset ip; do
         command -v "$tool" >/dev/null 2>&1 || [ -x "/usr/sbin/$tool" ] ||
             { echo "missing: $tool" >&2; exit 1; }
     done
     if [ "$(id -u)" = 0 ]; then ns="unshare --net"; else ns="unshare --user --map-root-user --net"; fi
-    ZOQ_BENCH_INSIDE=1 ZOQ_BENCH_HELPER=$helper exec $ns taskset -c "${ZOQ_BENCH_CPU:-1}" "$0" "$runs"
+    ZOQ_BENCH_INSIDE=1 ZOQ_BENCH_HELPER=$helper ZOQ_BENCH_TFTPD=$tftpd exec $ns taskset -c "${ZOQ_BENCH_CPU:-1}" "$0" "$runs"
 fi
 
 PATH=$PATH:/usr/sbin
@@ -49,7 +54,7 @@ trap cleanup EXIT INT TERM
 name=zoqbench.bi1
 "$helper" write-image "$work/$name"
 size=$(stat -c %s "$work/$name")
-in.tftpd -L -s -u root -a 127.0.0.1:6969 "$work" &
+"$ZOQ_BENCH_TFTPD" -L -s -u root -a 127.0.0.1:6969 "$work" &
 hpa_pid=$!
 sleep 0.3
 
