@@ -181,6 +181,7 @@ EOF
   ln -s "$tmp/bin/apt-get" "$tmp/bin/dpkg-query" "$tmp/nosudo/"
   chmod 777 "$tmp/user" "$tmp/state"
   : >"$tmp/state/calls"
+  chmod 666 "$tmp/state/calls"
   as_user=()
   [ "$(id -u)" -ne 0 ] || as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
   set +e
@@ -199,6 +200,7 @@ EOF
   printf '#!/bin/sh\necho "sorry, you are not in the sudoers file" >&2\nexit 1\n' >"$tmp/bin/sudo"
   chmod 755 "$tmp/bin/sudo"
   ln -sf "$tmp/bin/sudo" "$tmp/nosudo/sudo"
+  : >"$tmp/state/calls"
   set +e
   out=$(env -i PATH="$tmp/nosudo" TMPDIR="$tmp/user" ZOQ_FAKE_STATE="$tmp/state" \
     ZOQ_PEERS_DIR="$tmp/user/peers" "${as_user[@]}" "$tmp/tree/scripts/setup" tools 2>&1)
@@ -209,7 +211,26 @@ EOF
   else
     fail "sudo refused: exit $rc, apt-get calls: $(cat "$tmp/state/calls"), said: $out"
   fi
-  rm -f "$tmp/bin/sudo"
+  # sudo that agrees, and resets the environment as the real one does: apt-get must still be
+  # told not to ask questions.
+  printf '#!/bin/sh
+[ "$1" = -v ] && exit 0
+exec env -i PATH="$PATH" ZOQ_FAKE_STATE="$ZOQ_FAKE_STATE" "$@"
+' \
+    >"$tmp/bin/sudo"
+  echo ok >"$tmp/state/mode"
+  : >"$tmp/state/calls"
+  set +e
+  out=$(env -i PATH="$tmp/nosudo" TMPDIR="$tmp/user" ZOQ_FAKE_STATE="$tmp/state" \
+    ZOQ_PEERS_DIR="$tmp/user/peers" "${as_user[@]}" "$tmp/tree/scripts/setup" tools 2>&1)
+  rc=$?
+  set -e
+  if [ "$rc" -eq 0 ] && grep -qx 'install zoq-fake-tool zoq-fake-lib frontend=noninteractive' "$tmp/state/calls"; then
+    pass "through sudo: installs, and apt-get asks nothing"
+  else
+    fail "through sudo: exit $rc, apt-get calls: $(cat "$tmp/state/calls"), said: $out"
+  fi
+  rm -f "$tmp/bin/sudo" "$tmp/state/installed"
 
   # The rest as root of a private mount namespace, where /usr/sbin is the scratch folder.
   ns=(unshare --mount --propagation private)
