@@ -109,7 +109,12 @@ void GuiCalls::post_latest(SlotKey key, std::function<void()> fn) {
         std::unique_lock lock(mutex_);
         for (auto it = queue_.rbegin(); it != queue_.rend() && (*it)->mergeable; ++it) {
             if ((*it)->key == key) {
-                std::swap((*it)->fn, fn);
+                // To the end, where the newest call belongs: what was set last is drawn last
+                // (the bar, then the title), and nothing it passes depends on it.
+                std::shared_ptr<Item> item = std::move(*it);
+                queue_.erase(std::next(it).base());
+                std::swap(item->fn, fn);
+                queue_.push_back(std::move(item));
                 lock.unlock();
                 return;  // the replaced call goes with `fn`, outside the lock
             }

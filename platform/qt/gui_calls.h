@@ -59,9 +59,8 @@ class GuiCalls {
     // Queues `fn` for the GUI thread without waiting; calls from one thread run in order, so a
     // set followed by a get reads the new value. Runs at once on the GUI thread itself.
     void post(std::function<void()> fn);
-    // Like post, but `fn` replaces a queued call of the same key instead of queueing behind
-    // it, as long as only other such setters were queued after that one (those touch other
-    // things, so the order between them does not matter).
+    // Like post, but `fn` replaces a queued call of the same key, as long as only other such
+    // setters were queued after that one (they touch other things, so it may pass them).
     void post_latest(SlotKey key, std::function<void()> fn);
 
     template <class R>
