@@ -40,8 +40,9 @@ struct SlotKey {
 
 class GuiCalls {
   public:
-    // How often queued values reach the screen while nothing else is queued: about one frame.
-    static constexpr std::chrono::milliseconds FRAME{10};
+    // How often queued values reach the screen while nothing else is queued: one frame of a
+    // 60 Hz screen. Drawing more often shows the user nothing and slows the transfer down.
+    static constexpr std::chrono::milliseconds FRAME{16};
 
     // On the GUI thread, with the application object alive.
     GuiCalls();
