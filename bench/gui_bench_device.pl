@@ -49,7 +49,7 @@ sub status_page {
 # bytes differ from the image.
 sub fetch {
     my ($url, $out) = @_;
-    open my $p, '-|', 'curl', '-sS', '--interface', '127.0.0.2', '-o', $out, '-w',
+    open my $p, '-|', 'curl', '-sS', '-m', '60', '--interface', '127.0.0.2', '-o', $out, '-w',
       '%{time_total}', $url or return undef;
     my $t = <$p>;
     close $p or return undef;
