@@ -71,7 +71,10 @@ QIcon program_icon() {
 }
 
 QString to_qstring(std::string_view text, bool line_breaks) {
-    QString s = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    // Device values arrive as the device sent them. Decoding bytes that are not UTF-8 as UTF-8
+    // would show replacement characters: such a text is shown byte for byte instead.
+    const QByteArrayView bytes(text.data(), static_cast<qsizetype>(text.size()));
+    QString s = bytes.isValidUtf8() ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes);
     if (line_breaks) s.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     return s;
 }

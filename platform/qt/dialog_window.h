@@ -40,7 +40,8 @@ DialogUnits dialog_units(const QFont& font);
 // variant of the address dialog.
 QIcon program_icon();
 
-// Texts cross the port as bytes in UTF-8; CR LF is a line break.
+// Texts cross the port as bytes in UTF-8 (bytes that are not UTF-8 are read as Latin-1, one
+// character each); CR LF is a line break.
 QString to_qstring(std::string_view text, bool line_breaks);
 std::string from_qstring(const QString& text, bool line_breaks);
 

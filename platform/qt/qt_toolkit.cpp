@@ -27,8 +27,12 @@ namespace zoq {
 using qt::DialogWindow;
 using qt::fatal;
 using qt::GuiCalls;
+using qt::SlotKey;
 
 namespace {
+
+// The setters whose newer value replaces a queued older one.
+enum Latest : int { LATEST_TEXT = 1, LATEST_CAPTION, LATEST_PROGRESS_POS };
 
 struct Message {
     enum Kind { Command, Wake, BoxClosed } kind = Command;
@@ -417,7 +421,7 @@ void QtToolkit::end_dialog(DialogHandle dialog, int code) {
 void QtToolkit::set_item_text(DialogHandle dialog, int control, std::string_view text) {
     auto d = core_->find(dialog);
     if (!d) return;
-    core_->calls.post([d, control, s = std::string(text)] {
+    core_->calls.post_latest({dialog, LATEST_TEXT, control}, [d, control, s = std::string(text)] {
         if (d->window) d->window->set_text(control, s);
     });
 }
@@ -432,7 +436,7 @@ std::string QtToolkit::get_item_text(DialogHandle dialog, int control) {
 void QtToolkit::set_caption(DialogHandle dialog, std::string_view caption) {
     auto d = core_->find(dialog);
     if (!d) return;
-    core_->calls.post([d, s = std::string(caption)] {
+    core_->calls.post_latest({dialog, LATEST_CAPTION, 0}, [d, s = std::string(caption)] {
         if (d->window) d->window->setWindowTitle(qt::to_qstring(s, false));
     });
 }
@@ -489,7 +493,7 @@ void QtToolkit::progress_set_range(DialogHandle dialog, int control, int low, in
 void QtToolkit::progress_set_pos(DialogHandle dialog, int control, int pos) {
     auto d = core_->find(dialog);
     if (!d) return;
-    core_->calls.post([d, control, pos] {
+    core_->calls.post_latest({dialog, LATEST_PROGRESS_POS, control}, [d, control, pos] {
         if (d->window) d->window->set_progress_pos(control, pos);
     });
 }

@@ -3,12 +3,13 @@
 //
 // Widgets live on the GUI thread (the one that made the QApplication and this toolkit). Calls
 // from other threads are carried there: blocking for what returns a value or creates or
-// destroys, queued for setters. A dialog's procedure runs on the thread that created the
-// dialog: a click on a dialog of another thread goes to that thread's mailbox, which `pump`
-// and the modal waits drain. A modal dialog or message box of another thread is shown by the
-// GUI thread while the requesting thread waits on its mailbox. On the GUI thread a modal
-// dialog is a nested event loop and `pump` processes events, so the GUI thread never waits
-// without serving the other threads' calls.
+// destroys, queued for setters, and a newer caption, text or bar position replaces the one
+// still queued. A dialog's procedure runs on the thread that created the dialog: a click on a
+// dialog of another thread goes to that thread's mailbox, which `pump` and the modal waits
+// drain. A modal dialog or message box of another thread is shown by the GUI thread while the
+// requesting thread waits on its mailbox. On the GUI thread a modal dialog is a nested event
+// loop and `pump` processes events, so the GUI thread never waits without serving the other
+// threads' calls.
 #pragma once
 
 #include <memory>

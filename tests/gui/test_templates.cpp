@@ -15,7 +15,9 @@
 #include <QTimer>
 #include <QtTest>
 #include <cstring>
+#include <memory>
 
+#include "app/firmware.h"
 #include "common/state.h"
 #include "common/text.h"
 #include "gui_support.h"
@@ -364,6 +366,35 @@ class TemplateTests : public QObject {
         QVERIFY(e);
         QTest::keyClicks(e, typed);
         QCOMPARE(QString::fromStdString(ui.get_item_text(h, IDC_IP_ADDRESS)), reads);
+        ui.destroy_dialog(h);
+    }
+
+    // Device values are bytes as the device sent them: UTF-8 where they are UTF-8, and one
+    // character per byte (Latin-1) where they are not, never replacement characters.
+    void device_values_keep_their_bytes() {
+        QtToolkit ui;
+        auto state = std::make_unique<UpgradeState>();
+        load_firmware_image(*state);
+        copy_text(state->device_info.product_name, "Caf\xe9");             // Latin-1 alone
+        copy_text(state->device_info.serial_number, "Caf\xc3\xa9");        // the same in UTF-8
+        copy_text(state->device_info.mac_address, "\xc3\x28\xff-\x80");    // broken sequences
+        copy_text(state->device_info.hardware_version, "\xe2\x82\xac 1");  // valid, 3 bytes
+        copy_text(state->device_info.software_version, "\xed\xa0\x80");    // a UTF-16 half
+        DialogHandle h = ui.create_dialog(IDD_CONFIRM, confirm_dialog_proc, state.get());
+        QWidget* w = test::wait_for_dialog(ui, IDD_CONFIRM);
+        QVERIFY(w);
+        auto shown = [&](int id) {
+            return w->findChild<QLineEdit*>(QStringLiteral("control_%1").arg(id))->text();
+        };
+        const QString cafe = QStringLiteral("Caf") + QChar(0xe9);
+        QCOMPARE(shown(IDC_PRODUCT), cafe);
+        QCOMPARE(shown(IDC_SERIAL), cafe);
+        QCOMPARE(shown(IDC_MAC), QString::fromUtf16(u"\u00c3(\u00ff-\u0080"));
+        QCOMPARE(shown(IDC_HW_VERSION), QString::fromUtf16(u"\u20ac 1"));
+        QCOMPARE(shown(IDC_SW_VERSION), QString::fromUtf16(u"\u00ed\u00a0\u0080"));
+        // Captions and message texts take the same way.
+        ui.set_caption(h, "ZOQ@Caf\xe9");
+        QCOMPARE(w->windowTitle(), QStringLiteral("ZOQ@") + cafe);
         ui.destroy_dialog(h);
     }
 

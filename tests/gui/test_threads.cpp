@@ -13,6 +13,7 @@
 #include <QtTest>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "gui_support.h"
@@ -45,6 +46,27 @@ bool any_dialog_visible() {
     }
     return false;
 }
+
+// Lets a worker that waits for the test's word go, however the test function leaves.
+struct Release {
+    std::atomic<bool>& flag;
+    ~Release() { flag = true; }
+};
+
+// Calls `seen` whenever `widget` is painted, that is with what a frame shows.
+class PaintWatch : public QObject {
+  public:
+    PaintWatch(QWidget* widget, std::function<void()> seen) : seen_(std::move(seen)) {
+        widget->installEventFilter(this);
+    }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) seen_();
+        return false;
+    }
+
+  private:
+    std::function<void()> seen_;
+};
 
 // A thread that signals its end, so that the GUI thread can keep its loop turning until then
 // (joining at once would block the GUI thread under the thread's blocking calls).
@@ -301,6 +323,146 @@ class ThreadTests : public QObject {
         std::vector<std::string> want{"enter 1", "leave 1", "enter 2", "leave 2"};
         QCOMPARE(trace, want);
         if (gui_owned) ui.destroy_dialog(handle);
+    }
+
+    // The transfer's per-block updates never wait for the GUI thread: all of them return while
+    // the GUI thread is busy elsewhere, and what they set is drawn once it is free again.
+    void setters_return_while_the_gui_thread_is_busy() {
+        QtToolkit ui;
+        Recorder r;
+        std::atomic<DialogHandle> handle{NO_DIALOG};
+        std::atomic<bool> gui_busy{false}, setters_done{false}, may_finish{false};
+        constexpr int COUNT = 2000;
+        Worker worker([&] {
+            DialogHandle d = ui.create_dialog(IDD_UPLOADING, recorder_proc, &r);
+            ui.progress_set_range(d, IDC_PROGRESS, 0, COUNT);
+            handle = d;
+            while (!gui_busy) std::this_thread::sleep_for(1ms);
+            for (int i = 1; i <= COUNT; ++i) {
+                ui.progress_set_pos(d, IDC_PROGRESS, i);
+                ui.set_caption(d, "Uploading " + std::to_string(i));
+                ui.set_item_text(d, IDC_WAIT_TEXT, std::to_string(i));
+            }
+            setters_done = true;
+            while (!may_finish) std::this_thread::sleep_for(1ms);
+            ui.destroy_dialog(d);
+        });
+        Release release{may_finish};  // a failed check must not leave the worker waiting
+        QWidget* w = test::wait_for_dialog(ui, IDD_UPLOADING);
+        QVERIFY(w);
+        QVERIFY(wait_until([&] { return handle.load() != NO_DIALOG; }));
+        // Busy without turning the event loop, as a GUI thread stuck in a long paint would be.
+        gui_busy = true;
+        const auto give_up = std::chrono::steady_clock::now() + 20s;
+        while (!setters_done && std::chrono::steady_clock::now() < give_up) {
+            std::this_thread::sleep_for(1ms);
+        }
+        QVERIFY2(setters_done, "a setter waited for the GUI thread");
+        auto* bar = w->findChild<QProgressBar*>(QStringLiteral("control_1010"));
+        QVERIFY(wait_until([&] {
+            return bar->value() == COUNT && w->windowTitle() == QStringLiteral("Uploading 2000");
+        }));
+        may_finish = true;
+        QVERIFY(worker.finish());
+    }
+
+    // Values set faster than the GUI thread draws them replace each other: the GUI thread
+    // applies only the latest, no frame shows a title ahead of the bar, and the last value
+    // always shows even when no other call follows it.
+    void updates_merge_and_the_last_one_shows() {
+        QtToolkit ui;
+        Recorder r;
+        std::atomic<DialogHandle> handle{NO_DIALOG};
+        std::atomic<bool> gui_busy{false}, burst_done{false}, stream_done{false};
+        std::atomic<bool> may_finish{false};
+        constexpr int BURST = 1000, STREAM = 200000;
+        Worker worker([&] {
+            DialogHandle d = ui.create_dialog(IDD_UPLOADING, recorder_proc, &r);
+            ui.progress_set_range(d, IDC_PROGRESS, 0, STREAM);
+            handle = d;
+            while (!gui_busy) std::this_thread::sleep_for(1ms);
+            // Queued while the GUI thread is busy: one value each should be left to draw.
+            for (int i = 1; i <= BURST; ++i) {
+                ui.progress_set_pos(d, IDC_PROGRESS, i);
+                ui.set_caption(d, "Uploading " + std::to_string(i));
+            }
+            burst_done = true;
+            // Then as fast as possible while the GUI thread is free, and nothing after the end.
+            for (int i = BURST + 1; i <= STREAM; ++i) {
+                ui.progress_set_pos(d, IDC_PROGRESS, i);
+                ui.set_caption(d, "Uploading " + std::to_string(i));
+            }
+            stream_done = true;
+            while (!may_finish) std::this_thread::sleep_for(1ms);
+            ui.destroy_dialog(d);
+        });
+        Release release{may_finish};  // a failed check must not leave the worker waiting
+        QWidget* w = test::wait_for_dialog(ui, IDD_UPLOADING);
+        QVERIFY(w);
+        QVERIFY(wait_until([&] { return handle.load() != NO_DIALOG; }));
+        auto* bar = w->findChild<QProgressBar*>(QStringLiteral("control_1010"));
+        int bar_changes = 0;
+        QObject::connect(bar, &QProgressBar::valueChanged, [&] { ++bar_changes; });
+        // What each frame shows: the title's count and the bar, when the bar is painted.
+        std::vector<std::pair<int, int>> frames;
+        PaintWatch watch(bar, [&] {
+            frames.emplace_back(w->windowTitle().section(QLatin1Char(' '), 1).toInt(),
+                                bar->value());
+        });
+        gui_busy = true;
+        const auto give_up = std::chrono::steady_clock::now() + 20s;
+        while (!burst_done && std::chrono::steady_clock::now() < give_up) {
+            std::this_thread::sleep_for(1ms);
+        }
+        QVERIFY(burst_done);
+        QVERIFY(wait_until([&] { return bar->value() >= BURST; }));
+        QVERIFY2(bar_changes <= 3, qPrintable(QStringLiteral("%1 draws").arg(bar_changes)));
+        QVERIFY(wait_until([&] { return stream_done.load(); }, 60000));
+        // Nothing follows the last value: it must still reach the screen.
+        QVERIFY(wait_until([&] {
+            return bar->value() == STREAM &&
+                   w->windowTitle() == QStringLiteral("Uploading %1").arg(STREAM);
+        }));
+        QVERIFY2(bar_changes < STREAM / 10,
+                 qPrintable(QStringLiteral("%1 draws").arg(bar_changes)));
+        // The bar was set before the title for each count: no frame shows a title ahead of it.
+        QVERIFY(wait_until([&] { return !frames.empty() && frames.back().second == STREAM; }));
+        for (auto [count, bar_value] : frames) QVERIFY(bar_value >= count);
+        may_finish = true;
+        QVERIFY(worker.finish());
+    }
+
+    // A call that is not a latest-value setter keeps its place: a position set after a new
+    // range is measured against that range, not merged into one set before it.
+    void a_range_keeps_its_place_among_positions() {
+        QtToolkit ui;
+        Recorder r;
+        std::atomic<DialogHandle> handle{NO_DIALOG};
+        std::atomic<bool> gui_busy{false}, done{false}, may_finish{false};
+        Worker worker([&] {
+            DialogHandle d = ui.create_dialog(IDD_UPLOADING, recorder_proc, &r);
+            handle = d;
+            while (!gui_busy) std::this_thread::sleep_for(1ms);
+            ui.progress_set_pos(d, IDC_PROGRESS, 50);  // the template's range: 0 to 100
+            ui.progress_set_range(d, IDC_PROGRESS, 0, 1917);
+            ui.progress_set_pos(d, IDC_PROGRESS, 1500);
+            done = true;
+            while (!may_finish) std::this_thread::sleep_for(1ms);
+            ui.destroy_dialog(d);
+        });
+        Release release{may_finish};  // a failed check must not leave the worker waiting
+        QWidget* w = test::wait_for_dialog(ui, IDD_UPLOADING);
+        QVERIFY(w);
+        QVERIFY(wait_until([&] { return handle.load() != NO_DIALOG; }));
+        auto* bar = w->findChild<QProgressBar*>(QStringLiteral("control_1010"));
+        std::vector<int> values;
+        QObject::connect(bar, &QProgressBar::valueChanged, [&](int v) { values.push_back(v); });
+        gui_busy = true;
+        while (!done) std::this_thread::sleep_for(1ms);
+        QVERIFY(wait_until([&] { return bar->maximum() == 1917 && bar->value() == 1500; }));
+        QCOMPARE(values, (std::vector<int>{50, 1500}));
+        may_finish = true;
+        QVERIFY(worker.finish());
     }
 
     // A thread that ends leaves no dialog behind; clicks on a destroyed dialog go nowhere.
