@@ -240,11 +240,23 @@ std::unique_ptr<PortBinder> keep_port_privilege(std::uint16_t first, std::uint16
                 if (::getppid() != parent) ::_exit(0);
                 ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
                 if (!keep_only(bit(CAP_NET_BIND_SERVICE))) ::_exit(0);
+                // Ready: the helper holds nothing more than the one capability.
+                const char ready = 1;
+                if (::send(pair[1], &ready, 1, MSG_NOSIGNAL) != 1) ::_exit(0);
                 serve_binds(pair[1], first, last);
             }
             ::close(pair[1]);
             if (helper > 0) {
                 binder = std::make_unique<HelperBinder>(pair[0], helper);
+                char ready = 0;
+                ssize_t received;
+                do {
+                    received = ::recv(pair[0], &ready, 1, 0);
+                } while (received < 0 && errno == EINTR);
+                if (received != 1) {
+                    trace("Privileges: the helper did not start; low ports stay closed\n");
+                    binder.reset();
+                }
             } else {
                 trace("Privileges: no helper (%s); low ports stay closed\n", error_name(errno));
                 ::close(pair[0]);
