@@ -191,8 +191,13 @@ class HelperBinder final : public PortBinder {
         if (channel_ < 0) return;
         ::close(channel_);
         channel_ = -1;
-        // The helper leaves as soon as it reads the end of the pair; collect it.
-        while (::waitpid(helper_, nullptr, 0) < 0 && errno == EINTR) {
+        // The helper leaves as soon as it reads the end of the pair; collect it. One that has
+        // not left after a second is stuck and is ended: the upgrade must not wait on it.
+        for (int waited_ms = 0;; waited_ms += 10) {
+            const pid_t ended = ::waitpid(helper_, nullptr, WNOHANG);
+            if (ended == helper_ || (ended < 0 && errno != EINTR)) return;
+            if (waited_ms == 1000) ::kill(helper_, SIGKILL);
+            ::usleep(10000);
         }
     }
 
