@@ -45,10 +45,12 @@ confirm_upgrade
 
 # Every thread of the utility, and any child it still has.
 capabilities_held() {
-  local task
+  local task children
   for task in /proc/"$app_pid"/task/*; do
     grep -E '^Cap(Inh|Prm|Eff|Amb):' "$task/status" | grep -v ':[[:space:]]*0\+$' || true
-    if [ -s "$task/children" ]; then echo "child processes: $(cat "$task/children")"; fi
+    # /proc files report no size: read them.
+    children=$(cat "$task/children")
+    if [ -n "$children" ]; then echo "child processes: $children"; fi
   done
 }
 
