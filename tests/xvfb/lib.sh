@@ -69,7 +69,7 @@ start_device() {
   "$build/tools/zoq-device-sim" --address 127.0.0.2 --auth qop --password s3cret \
     --save "$work/received.bin" --restart-ms 2000 >"$work/sim.log" 2>&1 &
   sim_pid=$!
-  for _ in $(seq 1 100); do grep -q '^ready' "$work/sim.log" && break; sleep 0.1; done
+  for _ in $(seq 1 100); do grep -qs '^ready' "$work/sim.log" && break; sleep 0.1; done
   grep -q '^ready' "$work/sim.log" || fail "the simulated device did not start"
 }
 

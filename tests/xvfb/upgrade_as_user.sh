@@ -35,11 +35,37 @@ case $mode in
   *) echo "unknown mode $mode"; exit 2 ;;
 esac
 
+# Replaces the (sub)shell it runs in, so that `as_user ... &` leaves the program's pid in $!.
+as_user() {
+  exec setpriv --reuid=65534 --regid=65534 --clear-groups \
+    env -i PATH=/usr/bin:/bin HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" "$@"
+}
+
+if [ "$mode" = without-capability ]; then
+  # No display at all: one line and status 1, before Qt could abort with its own text.
+  set +e
+  (as_user "$work/bin/zoq-upgrade") >"$work/nodisplay.out" 2>"$work/nodisplay.err"
+  code=$?
+  set -e
+  [ "$code" -eq 1 ] || fail "without a display the exit code is $code"
+  [ ! -s "$work/nodisplay.out" ] || fail "without a display it wrote to stdout"
+  if [ "$(wc -l <"$work/nodisplay.err")" -ne 1 ] ||
+    ! grep -q 'no graphical display' "$work/nodisplay.err"; then
+    fail "without a display: $(cat "$work/nodisplay.err")"
+  fi
+  # A platform chosen through the environment still counts: the program starts.
+  set +e
+  (as_user QT_QPA_PLATFORM=offscreen timeout 5 "$work/bin/zoq-upgrade") >/dev/null 2>&1
+  code=$?
+  set -e
+  [ "$code" -eq 124 ] || fail "with QT_QPA_PLATFORM=offscreen it ended with $code"
+fi
+
 start_device
-setpriv --reuid=65534 --regid=65534 --clear-groups \
-  env -i PATH=/usr/bin:/bin DISPLAY="$DISPLAY" XAUTHORITY="$work/xauthority" \
-  HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" ZOQ_TRACE=1 \
-  "$work/bin/zoq-upgrade" >"$work/app.log" 2>&1 &
+# Options that Qt would take from a command line: the program has none, so its windows must
+# still appear on this display, left to right.
+as_user DISPLAY="$DISPLAY" XAUTHORITY="$work/xauthority" ZOQ_TRACE=1 \
+  "$work/bin/zoq-upgrade" -platform offscreen -reverse >"$work/app.log" 2>&1 &
 app_pid=$!
 confirm_upgrade
 
