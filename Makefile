@@ -18,9 +18,10 @@ run: build
 	@build/$(PRESET)/zoq-upgrade
 
 .PHONY: install package
-# Installs under PREFIX (default /usr/local): executable, menu entry, icons, metainfo.
+# Installs under PREFIX (default /usr/local), through sudo unless root: executable (with the
+# capability to bind the TFTP port), menu entry, icons, metainfo.
 install: build
-	@cmake --install build/$(PRESET) $(if $(PREFIX),--prefix $(PREFIX))
+	@$(if $(filter 0,$(shell id -u)),,sudo) cmake --install build/$(PRESET) $(if $(PREFIX),--prefix $(PREFIX))
 
 # A Debian package of the build: build/$(PRESET)/zoq-upgrade_VERSION_ARCH.deb
 package: build
