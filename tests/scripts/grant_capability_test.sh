@@ -2,14 +2,15 @@
 # The launch command's capability step (scripts/grant-capability), run as an ordinary user
 # (uid 65534) with a sudo that records what it is asked to do: it asks once, in one line, only
 # when the capability is missing and needed, and says what to run when there is no sudo. Runs in
-# a private network namespace, where the unprivileged port start is the kernel's default.
+# private network and mount namespaces: the unprivileged port start is the kernel's default, and
+# a nosuid mount is ours alone.
 set -euo pipefail
 script=$(cd "$(dirname "$0")/../.." && pwd)/scripts/grant-capability
 
 if [ -z "${ZOQ_IN_PRIVATE_NET:-}" ]; then
   if [ "$(id -u)" -ne 0 ]; then echo "SKIP: needs root (a second user id)"; exit 77; fi
   export ZOQ_IN_PRIVATE_NET=1
-  exec unshare --net "$0" "$@"
+  exec unshare --net --mount "$0" "$@"
 fi
 
 work=$(mktemp -d)
@@ -56,6 +57,18 @@ sysctl -q -w net.ipv4.ip_unprivileged_port_start=69
 as_user "$work/sudo:/usr/bin:/bin" || fail "exit code $? with port 69 open to all"
 { [ -z "$(sudo_calls)" ] && [ ! -s "$work/log/out" ]; } || fail "asked although port 69 is open to all"
 sysctl -q -w net.ipv4.ip_unprivileged_port_start=1024
+
+# On a nosuid mount the capability would be ignored: say so rather than ask for it.
+mkdir -m 755 "$work/nosuid"
+mount -t tmpfs -o nosuid,mode=755 zoq-nosuid "$work/nosuid"
+cp /bin/true "$work/nosuid/zoq-upgrade"
+if setpriv --reuid=65534 --regid=65534 --clear-groups env -i PATH="$work/sudo:/usr/bin:/bin" \
+  "$script" "$work/nosuid/zoq-upgrade" >"$work/log/out" 2>"$work/log/err"; then
+  fail "succeeded on a nosuid mount"
+fi
+[ -z "$(sudo_calls)" ] || fail "asked on a nosuid mount"
+grep -q nosuid "$work/log/err" || fail "no word about nosuid: $(cat "$work/log/err")"
+umount "$work/nosuid"
 
 # Root needs nothing.
 PATH="$work/sudo:$PATH" "$script" "$work/zoq-upgrade" >"$work/log/out"
