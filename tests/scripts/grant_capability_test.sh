@@ -14,7 +14,7 @@ if [ -z "${ZOQ_IN_PRIVATE_NET:-}" ]; then
 fi
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap 'umount "$work/nosuid" 2>/dev/null || true; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 chmod 755 "$work"
 cp /bin/true "$work/zoq-upgrade"
