@@ -17,7 +17,18 @@ build: setup
 	@cmake --build --preset $(PRESET) -j $(JOBS)
 
 run: build
+	@scripts/grant-capability build/$(PRESET)/zoq-upgrade
 	@build/$(PRESET)/zoq-upgrade
+
+.PHONY: install package
+# Installs under PREFIX (default /usr/local), through sudo unless root: executable (with the
+# capability to bind the TFTP port), menu entry, icons, metainfo.
+install: build
+	@$(if $(filter 0,$(shell id -u)),,sudo) cmake --install build/$(PRESET) $(if $(PREFIX),--prefix $(PREFIX))
+
+# A Debian package of the build: build/$(PRESET)/zoq-upgrade_VERSION_ARCH.deb
+package: build
+	@cd build/$(PRESET) && cpack -G DEB
 
 # The simulated device at 127.0.0.2, to try the utility without a device (see README).
 sim: build

@@ -15,6 +15,7 @@ namespace zoq {
 class Toolkit;
 class Clock;
 class Heartbeat;
+class PortBinder;
 
 // First local TCP port of every HTTP connection to the device.
 inline constexpr std::uint16_t HTTP_LOCAL_PORT = 23456;
@@ -71,6 +72,9 @@ struct UpgradeState {
     Clock* clock = nullptr;
     // The transfer's 1 ms beat; null means the system's. Tests set their own.
     Heartbeat* heartbeat = nullptr;
+    // Binds the TFTP listener's low port when the process keeps that right in a helper; null
+    // means ordinary binds. Released once the listener is bound.
+    PortBinder* port_binder = nullptr;
 
     FirmwareImage image{};
     Text<32> model_name{};

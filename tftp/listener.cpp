@@ -10,22 +10,25 @@
 #include "common/process.h"
 #include "common/text.h"
 #include "common/trace.h"
+#include "os/privileges.h"
 #include "res/templates.h"
 #include "res/texts.h"
 #include "ui/helpers.h"
 
 namespace zoq {
 
-ListenerBind tftp_listener_bind(TftpListener& listener, std::uint32_t local_ip) {
+ListenerBind tftp_listener_bind(TftpListener& listener, std::uint32_t local_ip,
+                                PortBinder* binder) {
     Socket socket(::socket(AF_INET, SOCK_DGRAM, 0));
     if (!socket.valid()) return ListenerBind::NoSocket;
     std::uint16_t port = TFTP_FIRST_PORT;
     for (int failures = 0;;) {
-        sockaddr_in address{};
-        fill_sockaddr(local_ip, port, address);
-        if (::bind(socket.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-            break;
-        }
+        const int error = binder ? binder->bind(socket.fd(), local_ip, port)
+                                 : bind_port(socket.fd(), local_ip, port);
+        if (error == 0) break;
+        // The reason does not change what happens next, but it tells a user without the
+        // capability (EACCES) from one whose ports are all taken (EADDRINUSE).
+        trace("TFTP bind port %u: %s\n", static_cast<unsigned>(port), error_name(error));
         if (++failures >= TFTP_BIND_ATTEMPTS) return ListenerBind::NoPort;
         ++port;
     }
@@ -149,7 +152,10 @@ std::uint16_t tftp_listener_start(UpgradeState& state, std::uint32_t local_ip) {
         show_error(*state.instance, MSG_TFTP_MALLOC);
         end_process();
     }
-    switch (tftp_listener_bind(*listener, local_ip)) {
+    const ListenerBind bound = tftp_listener_bind(*listener, local_ip, state.port_binder);
+    // The one privileged act is over, bound or not: nothing may bind a low port from here on.
+    if (state.port_binder) state.port_binder->release();
+    switch (bound) {
         case ListenerBind::NoSocket:
             show_error(*state.instance, MSG_TFTP_SOCKET);
             end_process();

@@ -29,8 +29,12 @@ struct TftpListener {
 
 enum class ListenerBind { Bound, NoSocket, NoPort };
 
-// Creates the socket and binds it on `local_ip`, port 69 upwards.
-ListenerBind tftp_listener_bind(TftpListener& listener, std::uint32_t local_ip);
+class PortBinder;
+
+// Creates the socket and binds it on `local_ip`, port 69 upwards, through `binder` when the
+// process keeps the right to bind low ports in a helper (null: ordinary binds).
+ListenerBind tftp_listener_bind(TftpListener& listener, std::uint32_t local_ip,
+                                PortBinder* binder = nullptr);
 
 // What one datagram means to the waiting listener.
 enum class ListenerInput {

@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "ui/helpers.h"
 
+#include "common/trace.h"
 #include "res/texts.h"
 
 namespace zoq {
 
 void show_error(Toolkit& ui, const char* text, const char* caption) {
+    // The box's text cannot be read back from outside the program: the trace carries it.
+    trace("Error box: %s\n", text);
     ui.message_box(NO_DIALOG, text, caption ? caption : DEFAULT_ERROR_CAPTION);
 }
 

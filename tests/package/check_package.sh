@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a build folder (into a temporary folder, leaving the build's own
+# package alone) and checks what a user installs: the files, the dependencies, the postinst that
+# gives the executable its capability, the metainfo and the menu entry, and lintian's verdict.
+#   check_package.sh BUILD_DIR
+set -euo pipefail
+build=$(cd "$1" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+cpack -G DEB -B "$work/out" --config "$build/CPackConfig.cmake" >"$work/cpack.log" 2>&1 ||
+  { cat "$work/cpack.log"; fail "cpack"; }
+debs=("$work"/out/zoq-upgrade_*_*.deb)
+{ [ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ]; } || fail "expected one package, got: ${debs[*]}"
+deb=${debs[0]}
+
+listing=$(dpkg-deb -c "$deb")
+for path in ./usr/bin/zoq-upgrade ./usr/share/applications/zoq-upgrade.desktop \
+  ./usr/share/icons/hicolor/32x32/apps/zoq-upgrade.png \
+  ./usr/share/icons/hicolor/48x48/apps/zoq-upgrade.png \
+  ./usr/share/icons/hicolor/256x256/apps/zoq-upgrade.png \
+  ./usr/share/icons/hicolor/scalable/apps/zoq-upgrade.svg \
+  ./usr/share/metainfo/org.zoq.ZoqUpgrade.metainfo.xml \
+  ./usr/share/doc/zoq-upgrade/copyright ./usr/share/doc/zoq-upgrade/changelog.gz; do
+  grep -q " $path\$" <<<"$listing" || fail "missing $path"
+done
+grep -q '^-rwxr-xr-x root/root .* ./usr/bin/zoq-upgrade$' <<<"$listing" ||
+  fail "the executable is not root's and 0755"
+# Nothing from the build or the tests: only what a user runs.
+unexpected=$(grep -v -e ' ./usr/bin/zoq-upgrade$' -e ' ./usr/share/' -e '/$' <<<"$listing" || true)
+[ -z "$unexpected" ] || fail "unexpected files: $unexpected"
+
+# Dependencies as dpkg-shlibdeps found them (versioned library packages), and setcap.
+depends=$(dpkg-deb -f "$deb" Depends)
+for dep in 'libc6 (>= ' 'libqt6widgets6 (>= ' 'libqt6core6 (>= ' 'libstdc++6 (>= ' libcap2-bin; do
+  grep -qF "$dep" <<<"$depends" || fail "Depends lacks $dep: $depends"
+done
+dpkg-deb -f "$deb" Description | grep -q cap_net_bind_service ||
+  fail "the description does not mention the capability"
+
+# The postinst, run with a setcap that records its arguments instead of touching /usr/bin.
+dpkg-deb -e "$deb" "$work/control"
+postinst=$work/control/postinst
+[ -x "$postinst" ] || fail "no executable postinst"
+mkdir "$work/fake"
+cat >"$work/fake/setcap" <<FAKE
+#!/bin/sh
+echo "\$*" >>"$work/setcap.calls"
+exit \${FAKE_SETCAP_STATUS:-0}
+FAKE
+chmod +x "$work/fake/setcap"
+PATH="$work/fake:$PATH" "$postinst" configure "" >/dev/null 2>&1 || fail "postinst configure failed"
+[ "$(cat "$work/setcap.calls")" = "cap_net_bind_service=ep /usr/bin/zoq-upgrade" ] ||
+  fail "postinst ran: $(cat "$work/setcap.calls")"
+rm "$work/setcap.calls"
+PATH="$work/fake:$PATH" "$postinst" abort-upgrade 1.0 >/dev/null 2>&1 || fail "postinst abort-upgrade"
+[ ! -e "$work/setcap.calls" ] || fail "postinst set the capability outside configure"
+# A file system that cannot hold the capability must not leave the package half-installed.
+message=$(FAKE_SETCAP_STATUS=1 PATH="$work/fake:$PATH" "$postinst" configure "" 2>&1) ||
+  fail "postinst failed when setcap failed"
+grep -q 'setcap cap_net_bind_service=ep /usr/bin/zoq-upgrade' <<<"$message" ||
+  fail "postinst did not say what to run: $message"
+
+# Metainfo and menu entry, as a software centre and a desktop read them.
+dpkg-deb -x "$deb" "$work/root"
+appstreamcli validate --no-net "$work/root/usr/share/metainfo/org.zoq.ZoqUpgrade.metainfo.xml" \
+  >"$work/appstream.log" 2>&1 || { cat "$work/appstream.log"; fail "metainfo does not validate"; }
+grep -q '<launchable type="desktop-id">zoq-upgrade.desktop</launchable>' \
+  "$work/root/usr/share/metainfo/org.zoq.ZoqUpgrade.metainfo.xml" || fail "metainfo launchable"
+desktop=$work/root/usr/share/applications/zoq-upgrade.desktop
+for line in 'Type=Application' 'Exec=zoq-upgrade' 'Icon=zoq-upgrade' 'Terminal=false'; do
+  grep -qx "$line" "$desktop" || fail "the menu entry lacks $line"
+done
+file "$work/root/usr/bin/zoq-upgrade" | grep -q 'stripped' || fail "cannot read the executable"
+file "$work/root/usr/bin/zoq-upgrade" | grep -q 'not stripped' && fail "the executable is not stripped"
+
+if command -v lintian >/dev/null; then
+  lintian --fail-on error "$deb" >"$work/lintian.log" 2>&1 || { cat "$work/lintian.log"; fail "lintian"; }
+fi
+echo "PASS: $(basename "$deb")"

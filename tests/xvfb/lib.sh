@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# Shared steps of the tests that drive the real zoq-upgrade under Xvfb as a person would, against
+# the simulated device, in a private network namespace. Sourced; the caller sets `build`,
+# `work` (a temporary folder), `shots` (screenshots) and `app_pid`/`sim_pid` as it starts them.
+# shellcheck disable=SC2154
+
+# Re-runs the calling script inside a private network namespace and under Xvfb. $1: "root"
+# when the test needs the initial user namespace (file capabilities, other user ids).
+enter_private_display() {
+  local need=$1
+  shift
+  if [ -z "${ZOQ_IN_PRIVATE_NET:-}" ]; then
+    export ZOQ_IN_PRIVATE_NET=1
+    if [ "$(id -u)" -eq 0 ]; then
+      exec unshare --net "$0" "$@"
+    fi
+    if [ "$need" = root ]; then
+      echo "SKIP: needs root (file capabilities and a second user id)"
+      exit 77
+    fi
+    exec unshare --user --map-root-user --net "$0" "$@"
+  fi
+  if [ -z "${DISPLAY:-}" ]; then
+    exec xvfb-run -a -s '-screen 0 1280x1024x24 -noreset' "$0" "$@"
+  fi
+  ip link set lo up
+}
+
+cleanup() {
+  if [ -n "${app_pid:-}" ]; then kill "$app_pid" 2>/dev/null || true; fi
+  if [ -n "${sim_pid:-}" ]; then kill "$sim_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+
+# Pictures along the way, for a person to look at when ImageMagick (bench set) is installed;
+# the tests themselves do not need them.
+shot() {
+  if command -v import >/dev/null 2>&1; then import -window root "$shots/$1" 2>/dev/null || true; fi
+}
+
+fail() {
+  echo "FAIL: $*"
+  shot failure.png
+  echo "--- device:"
+  cat "$work/sim.log" || true
+  echo "--- utility:"
+  cat "$work/app.log" || true
+  exit 1
+}
+
+# Waits for a window whose title is exactly $1 and which is not one of the ids in $2.
+wait_window() {
+  local title=$1 not=${2:-} id pattern
+  # xdotool takes a regular expression: escape what the titles hold.
+  pattern=$(printf '%s' "$title" | sed 's/[][().*+?^$|\\]/\\&/g')
+  for _ in $(seq 1 "${3:-300}"); do
+    for id in $(xdotool search --onlyvisible --name "^${pattern}\$" 2>/dev/null); do
+      case " $not " in *" $id "*) ;; *) echo "$id"; return 0 ;; esac
+    done
+    sleep 0.2
+  done
+  return 1
+}
+
+type_into() {  # window, keys...
+  local id=$1
+  shift
+  xdotool windowfocus --sync "$id"
+  sleep 0.3
+  "$@"
+}
+
+# The simulated device at 127.0.0.2 with the password "s3cret"; its log is $work/sim.log.
+start_device() {
+  "$build/tools/zoq-device-sim" --address 127.0.0.2 --auth qop --password s3cret \
+    --save "$work/received.bin" --restart-ms 2000 >"$work/sim.log" 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 1 100); do grep -qs '^ready' "$work/sim.log" && break; sleep 0.1; done
+  grep -q '^ready' "$work/sim.log" || fail "the simulated device did not start"
+}
+
+# From the notice to the confirmed upgrade: Continue, 127.0.0.2, the password, Upgrade.
+confirm_upgrade() {
+  local notice address password confirm
+  notice=$(wait_window "ZOQ-4502 Firmware Upgrade") || fail "no notice dialog"
+  shot 1-notice.png
+  # Cancel has the focus: one step back is Continue.
+  type_into "$notice" xdotool key shift+Tab space
+
+  address=$(wait_window "ZOQ-4502 Firmware Upgrade" "$notice") || fail "no address dialog"
+  type_into "$address" xdotool type --delay 50 "127.0.0.2"
+  shot 2-address.png
+  xdotool key Return
+
+  password=$(wait_window "Enter Password Information") || fail "no password dialog"
+  type_into "$password" xdotool type --delay 50 "s3cret"
+  xdotool key Return
+
+  confirm=$(wait_window "Confirm Upgrade to Ver. 5.2.13(004)") || fail "no confirmation dialog"
+  shot 3-confirm.png
+  type_into "$confirm" xdotool key Return
+}
+
+# Waits up to 10 s for the utility to end and checks its exit code ($1, 0 by default).
+expect_exit() {
+  local code
+  for _ in $(seq 1 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$app_pid" 2>/dev/null && fail "the utility did not end"
+  set +e
+  wait "$app_pid"
+  code=$?
+  set -e
+  app_pid=""
+  [ "$code" -eq "${1:-0}" ] || fail "exit code $code"
+}
+
+# The device got the embedded image, byte for byte, and came back with its version.
+expect_upgraded_device() {
+  grep -q 'upgrade result: ok' "$work/sim.log" || fail "the device did not get a good image"
+  cmp -s "$work/received.bin" "$build/res/zoq-firmware.bin" || fail "received bytes differ"
+  grep -q 'back with version 5.2.13(004)' "$work/sim.log" || fail "the device did not come back"
+}
