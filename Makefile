@@ -5,7 +5,8 @@ PRESET ?= default
 JOBS ?= $(shell nproc)
 # The package sets (scripts/packages/*.txt) a target needs; its prerequisites install them.
 SETS = run
-test test-asan test-tsan fuzz: SETS = run test
+test test-asan test-tsan fuzz: SETS = run test package
+package: SETS = run package
 
 .PHONY: setup build run test test-asan test-tsan fuzz format check-format sim clean
 
