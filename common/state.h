@@ -16,6 +16,7 @@ class Toolkit;
 class Clock;
 class Heartbeat;
 class PortBinder;
+class ThreadStarter;
 
 // First local TCP port of every HTTP connection to the device.
 inline constexpr std::uint16_t HTTP_LOCAL_PORT = 23456;
@@ -75,6 +76,9 @@ struct UpgradeState {
     // Binds the TFTP listener's low port when the process keeps that right in a helper; null
     // means ordinary binds. Released once the listener is bound.
     PortBinder* port_binder = nullptr;
+    // Where the request workers and the TFTP listener get their threads; null means the
+    // system's. Tests set one that refuses.
+    ThreadStarter* threads = nullptr;
 
     FirmwareImage image{};
     Text<32> model_name{};
