@@ -288,10 +288,10 @@ TEST_F(RunRequest, CancelWhileConnectIsBlockedEndsTheProcess) {
     // A listener whose queue is full drops further connection requests: connect hangs.
     FakeDevice device(nullptr, DEVICE_IP, 80, 0);
     ASSERT_TRUE(device.ok());
-    Socket filler(::socket(AF_INET, SOCK_STREAM, 0));
+    Socket filler(open_tcp_socket());
     sockaddr_in addr{};
     fill_sockaddr(DEVICE_IP, 80, addr);
-    ASSERT_EQ(::connect(filler.fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_TRUE(connect_socket(filler.fd(), addr));
     auto result = cancel_in_progress([](int) { return nullptr; });
     EXPECT_TRUE(result.exited);
     EXPECT_EQ(result.exit_code, 0);
