@@ -5,7 +5,12 @@
 # its wineserver, so a program and its server must sit in the same network namespace: only one
 # Wine program uses the prefix at a time (a lock), each starts its own server and waits for it
 # to leave (wineserver -w) before the next one. With --netns the program and its server run in
-# a private network namespace with only loopback up. A program that ends before its tests
+# a private network namespace with only loopback up. Wine binds a UDP socket for a specific
+# address to the interface instead (so that it hears broadcasts), and its datagrams then leave
+# from the interface's first address: a test device at 127.0.0.2 would send from 127.0.0.1. In
+# the namespace 127.0.0.2 is an address of lo and the preferred source towards 127.0.0.1, the
+# PC's address in the tests, so the device's datagrams come from where the device is. A
+# program that ends before its tests
 # finish fails, as in run_gtest.sh.
 set -euo pipefail
 
@@ -61,7 +66,10 @@ run() {
 set +e
 if [ "$netns" -eq 1 ]; then
   export -f run
-  unshare --user --map-root-user --net bash -c 'ip link set lo up && run "$@"' run "$@"
+  unshare --user --map-root-user --net bash -c \
+    'ip link set lo up && ip addr add 127.0.0.2/8 dev lo &&
+     ip route change local 127.0.0.1 dev lo table local proto kernel scope host src 127.0.0.2 &&
+     run "$@"' run "$@"
 else
   run "$@"
 fi
