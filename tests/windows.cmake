@@ -14,9 +14,9 @@ target_include_directories(zoq_test_support PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(zoq_test_support PUBLIC zoq_scripted zoq_core GTest::gtest)
 
 set(ZOQ_WINE_PREFIX ${CMAKE_BINARY_DIR}/wine-prefix)
-# Programs that need a peer of their own kind (the simulated device, a forked child that shares
-# the process's sockets) stay Linux-only; the rest of each folder runs here.
-set(ZOQ_LINUX_ONLY_TESTS net/sim_device_test.cpp)
+# Tests of Linux programs stay in the Linux suite: the simulated device, and the POSIX kinds of
+# the transfer's beat (the Windows beat is tested by os_socket_test.cpp on both systems).
+set(ZOQ_LINUX_ONLY_TESTS net/sim_device_test.cpp net/heartbeat_test.cpp)
 
 function(zoq_windows_test_folder label)
   cmake_parse_arguments(ARG "NETNS" "" "" ${ARGN})
