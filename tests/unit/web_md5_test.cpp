@@ -6,8 +6,9 @@
 
 #if defined(_WIN32)
 #define NOUSER
-#include <wincrypt.h>
 #include <windows.h>
+// wincrypt.h needs the types of windows.h first.
+#include <wincrypt.h>
 #else
 #include <unistd.h>
 #endif
