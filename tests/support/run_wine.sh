@@ -53,13 +53,19 @@ marker=$(mktemp)
 export TEST_PREMATURE_EXIT_FILE="Z:${marker//\//\\}"
 
 run() {
-  # The server leaves as soon as its last program has ended.
+  # The server leaves as soon as its last program has ended. It has been seen to stay after a
+  # program ended itself while one of its sockets was still connecting: after a while it is
+  # told to go (wineserver -k ends the server of this prefix, the one this run started).
   "$WINESERVER" -p0
   set +e
   "$WINE" "$@"
   local rc=$?
+  if ! timeout 30 "$WINESERVER" -w; then
+    echo "run_wine.sh: the Wine server did not leave by itself; ending it" >&2
+    "$WINESERVER" -k
+    "$WINESERVER" -w
+  fi
   set -e
-  "$WINESERVER" -w
   return $rc
 }
 
