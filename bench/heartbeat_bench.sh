@@ -16,7 +16,7 @@ if [ -x "$linux" ]; then
 fi
 if [ -f "$windows" ]; then
   printf 'Windows: '
-  tests/support/run_wine.sh --prefix "$PWD/build/windows/wine-prefix" "$windows" "$seconds"
+  tests/support/run_wine.sh --prefix "$PWD/build/windows/wine-prefix" --plain "$windows" "$seconds"
   ran=1
 fi
 if [ "$ran" -eq 0 ]; then

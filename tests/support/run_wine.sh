@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs one Windows test program under Wine:
-#   run_wine.sh --prefix DIR [--netns] PROGRAM.exe [ARGS...]
+#   run_wine.sh --prefix DIR [--netns] [--plain] PROGRAM.exe [ARGS...]
 # One Wine prefix per build, prepared once (wineboot) and then shared. Wine creates sockets in
 # its wineserver, so a program and its server must sit in the same network namespace: only one
 # Wine program uses the prefix at a time (a lock), each starts its own server and waits for it
@@ -11,19 +11,24 @@
 # the namespace 127.0.0.2 is an address of lo and the preferred source towards 127.0.0.1, the
 # PC's address in the tests, so the device's datagrams come from where the device is. A
 # program that ends before its tests
-# finish fails, as in run_gtest.sh.
+# finish fails, as in run_gtest.sh (--plain: a program that is not a GoogleTest one).
 set -euo pipefail
 
 prefix=""
 netns=0
+plain=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --prefix) prefix=$2; shift 2 ;;
     --netns) netns=1; shift ;;
+    --plain) plain=1; shift ;;
     *) break ;;
   esac
 done
-[ -n "$prefix" ] && [ $# -gt 0 ] || { echo "usage: $0 --prefix DIR [--netns] PROGRAM [ARGS...]" >&2; exit 2; }
+if [ -z "$prefix" ] || [ $# -eq 0 ]; then
+  echo "usage: $0 --prefix DIR [--netns] [--plain] PROGRAM [ARGS...]" >&2
+  exit 2
+fi
 
 wine_dir=/usr/lib/wine
 WINE=$(command -v wine64 || command -v wine || echo "$wine_dir/wine64")
@@ -49,8 +54,11 @@ if [ ! -e "$prefix/.prepared" ]; then
   touch "$prefix/.prepared"
 fi
 
-marker=$(mktemp)
-export TEST_PREMATURE_EXIT_FILE="Z:${marker//\//\\}"
+marker=""
+if [ "$plain" -eq 0 ]; then
+  marker=$(mktemp)
+  export TEST_PREMATURE_EXIT_FILE="Z:${marker//\//\\}"
+fi
 
 run() {
   # The server leaves as soon as its last program has ended. It has been seen to stay after a
@@ -82,7 +90,7 @@ fi
 rc=$?
 set -e
 
-if [ -e "$marker" ]; then
+if [ -n "$marker" ] && [ -e "$marker" ]; then
   rm -f "$marker"
   if [ "$rc" -eq 0 ]; then
     echo "The test program ended before its tests finished (exit code 0)."
