@@ -67,10 +67,10 @@ ChildResult run_in_child(const std::function<void(int)>& body, int timeout_ms) {
     ChildResult result;
     const int index = next_call_index();
     if (const char* child = std::getenv(CHILD_VARIABLE)) {
-        std::string spec(child);
-        std::size_t bar = spec.find('|');
-        if (bar != std::string::npos && std::atoi(spec.substr(0, bar).c_str()) == index) {
-            run_body_and_end(body, spec.substr(bar + 1));
+        std::string request(child);
+        std::size_t bar = request.find('|');
+        if (bar != std::string::npos && std::atoi(request.substr(0, bar).c_str()) == index) {
+            run_body_and_end(body, request.substr(bar + 1));
         }
         return result;  // a call the parent runs itself
     }
