@@ -7,8 +7,9 @@ JOBS ?= $(shell nproc)
 SETS = run
 test test-asan test-tsan fuzz: SETS = run test package
 package: SETS = run package
+windows test-windows: SETS = run test windows
 
-.PHONY: setup build run test test-asan test-tsan fuzz format check-format sim clean
+.PHONY: setup build run test test-asan test-tsan fuzz format check-format sim clean windows test-windows
 
 setup:
 	@scripts/setup $(SETS)
@@ -52,6 +53,15 @@ fuzz: setup
 # Without git (or outside a checkout) there is no file list: that is a failure, not a pass.
 CXX_FILES = files=$$(git ls-files '*.cpp' '*.h') && [ -n "$$files" ] || \
 	{ echo "make $@: cannot list the C++ files: needs git and a git checkout" >&2; exit 1; }
+
+# The Windows build (mingw-w64): build/windows/zoq-upgrade.exe, one file that runs alone.
+windows: setup
+	@cmake --preset windows $(CMAKE_ARGS) >/dev/null
+	@cmake --build --preset windows -j $(JOBS)
+
+# The unit and net suites as Windows programs under Wine (one at a time: they share a prefix).
+test-windows: windows
+	@ctest --preset windows
 
 format:
 	@$(CXX_FILES); echo "$$files" | xargs clang-format -i

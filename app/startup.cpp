@@ -1,24 +1,20 @@
 // SPDX-License-Identifier: MIT
 #include "app/startup.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include "app/firmware.h"
 #include "common/clock.h"
 #include "common/net.h"
 #include "common/process.h"
 #include "common/trace.h"
+#include "os/host.h"
+#include "os/interfaces.h"
 #include "res/texts.h"
 #include "ui/helpers.h"
 
 namespace zoq {
 
 bool start_socket_layer() {
-    // POSIX sockets need no start-up call; what can fail is IPv4 itself (a kernel without it,
-    // a sandbox that forbids sockets). One datagram socket tells.
-    Socket probe(::socket(AF_INET, SOCK_DGRAM, 0));
-    return probe.valid();
+    return open_socket_layer();
 }
 
 std::vector<std::uint32_t> order_local_ips(std::span<const InterfaceAddress> interfaces) {
@@ -55,7 +51,7 @@ void start_up(UpgradeState& state) {
     }
     state.host_name.fill(0);
     // Room for 127 bytes with the terminator: at most 126 characters are kept.
-    ::gethostname(state.host_name.data(), 127);
+    read_host_name(state.host_name.data(), 127);
     state.host_name[126] = 0;
     auto addresses = system_ipv4_addresses();
     collect_local_ips(state, addresses);

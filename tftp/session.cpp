@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "tftp/session.h"
 
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cstring>
@@ -64,9 +62,7 @@ class ProgressTitle {
 
 long send_packet(int socket, const std::uint8_t* packet, std::size_t length,
                  const sockaddr_in& destination) {
-    return static_cast<long>(::sendto(socket, packet, length, 0,
-                                      reinterpret_cast<const sockaddr*>(&destination),
-                                      sizeof destination));
+    return send_datagram(socket, packet, length, destination);
 }
 
 }  // namespace
@@ -151,13 +147,11 @@ TransferOutcome tftp_session_exchange(UpgradeState& state, TftpSession& session,
     int retries = 0;
     for (;;) {
         sockaddr_in from{};
-        socklen_t from_length = sizeof from;
         long received = -1;
         const Wake wake = heartbeat->wait(session.socket);
         if (wake.readable) {
-            received = static_cast<long>(
-                ::recvfrom(session.socket, session.packet.data(), session.packet.size(), 0,
-                           reinterpret_cast<sockaddr*>(&from), &from_length));
+            received = receive_datagram(session.socket, session.packet.data(),
+                                        session.packet.size(), from);
         }
         std::uint32_t ip = 0;
         std::uint16_t port = 0;

@@ -4,12 +4,7 @@
 // connection. A small Digest checker lets it accept or refuse credentials like a device.
 #pragma once
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -22,6 +17,7 @@
 #include "common/net.h"
 #include "common/state.h"
 #include "platform/scripted/scripted_toolkit.h"
+#include "tests/support/sockets.h"
 #include "web/request.h"
 
 namespace zoq::test {
@@ -49,13 +45,11 @@ class FakeDevice {
     explicit FakeDevice(Handler handler, std::uint32_t ip = DEVICE_IP, std::uint16_t port = 80,
                         int backlog = 16)
         : handler_(std::move(handler)) {
-        listener_ = Socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        int on = 1;
-        ::setsockopt(listener_.fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        listener_ = Socket(open_tcp_socket());
+        reuse_address(listener_.fd());
         sockaddr_in addr{};
         fill_sockaddr(ip, port, addr);
-        ok_ = ::bind(listener_.fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-              ::listen(listener_.fd(), backlog) == 0;
+        ok_ = bind_socket(listener_.fd(), addr) && listen_socket(listener_.fd(), backlog);
         if (ok_ && handler_) thread_ = std::thread([this] { serve(); });
     }
     ~FakeDevice() { stop(); }
@@ -86,9 +80,7 @@ class FakeDevice {
         while (!stopping_) {
             if (!wait_readable(listener_.fd(), 10)) continue;
             sockaddr_in peer{};
-            socklen_t len = sizeof peer;
-            Socket c(
-                ::accept4(listener_.fd(), reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC));
+            Socket c(accept_connection(listener_.fd(), &peer));
             if (!c.valid()) continue;
             Received r;
             read_sockaddr(peer, r.peer_ip, r.peer_port);
@@ -101,8 +93,7 @@ class FakeDevice {
             if (reply.before) reply.before();
             send_all(c.fd(), reply.bytes);
             if (reply.after == Reply::Reset) {
-                linger l{1, 0};
-                ::setsockopt(c.fd(), SOL_SOCKET, SO_LINGER, &l, sizeof l);
+                reset_on_close(c.fd());
             } else if (reply.after == Reply::Hold) {
                 std::lock_guard lock(mutex_);
                 held_.push_back(std::move(c));
@@ -116,7 +107,7 @@ class FakeDevice {
         char buf[4096];
         while (in.find("\r\n\r\n") == std::string::npos && !stopping_) {
             if (!wait_readable(fd, 10)) continue;
-            ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            long n = receive_stream(fd, buf, sizeof buf);
             if (n <= 0) break;
             in.append(buf, static_cast<std::size_t>(n));
         }
@@ -126,7 +117,7 @@ class FakeDevice {
     static void send_all(int fd, const std::string& bytes) {
         std::size_t at = 0;
         while (at < bytes.size()) {
-            ssize_t n = ::send(fd, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL);
+            long n = send_stream(fd, bytes.data() + at, bytes.size() - at);
             if (n <= 0) return;  // the client stopped reading (capacity reached)
             at += static_cast<std::size_t>(n);
         }

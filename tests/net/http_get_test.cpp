@@ -308,10 +308,10 @@ TEST_F(HttpGet, TakenLocalPortsMoveToTheNextUpToTheHundredth) {
             ui.set_record_fd(fd);
             std::vector<Socket> blockers;
             for (int port = HTTP_LOCAL_PORT; port < HTTP_LOCAL_PORT + taken; ++port) {
-                Socket s(::socket(AF_INET, SOCK_STREAM, 0));
+                Socket s(open_tcp_socket());
                 sockaddr_in addr{};
                 fill_sockaddr(PC_IP, static_cast<std::uint16_t>(port), addr);
-                if (::bind(s.fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return;
+                if (!bind_socket(s.fd(), addr)) return;
                 blockers.push_back(std::move(s));
             }
             auto state = std::make_unique<UpgradeState>();
@@ -347,10 +347,10 @@ TEST_F(HttpGet, NoFreeLocalPortEndsTheProcessWithTheMessage) {
         ui.set_record_fd(fd);
         std::vector<Socket> blockers;
         for (int port = HTTP_LOCAL_PORT; port <= HTTP_LOCAL_PORT + 100; ++port) {
-            Socket s(::socket(AF_INET, SOCK_STREAM, 0));
+            Socket s(open_tcp_socket());
             sockaddr_in addr{};
             fill_sockaddr(PC_IP, static_cast<std::uint16_t>(port), addr);
-            if (::bind(s.fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return;
+            if (!bind_socket(s.fd(), addr)) return;
             blockers.push_back(std::move(s));
         }
         tcp_connect(ui, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80);

@@ -5,14 +5,13 @@
 // exception instead of a hang.
 #pragma once
 
-#include <poll.h>
-
 #include <functional>
 #include <stdexcept>
 #include <string>
 #include <utility>
 
 #include "os/heartbeat.h"
+#include "os/socket.h"
 
 namespace zoq::test {
 
@@ -43,8 +42,7 @@ class ScriptedHeartbeat final : public Heartbeat {
 
 // Whether a datagram is queued on `socket` now (loopback delivers inside sendto).
 inline bool datagram_waiting(int socket) {
-    pollfd p{socket, POLLIN, 0};
-    return ::poll(&p, 1, 0) > 0;
+    return wait_readable(socket, 0);
 }
 
 }  // namespace zoq::test
