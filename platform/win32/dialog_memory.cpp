@@ -30,8 +30,8 @@ class Writer {
     // Texts are the program's own, in the ANSI code page the rest of the program talks in.
     void text(std::string_view s) {
         if (!s.empty()) {
-            const int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()),
-                                              nullptr, 0);
+            const int n =
+                MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
             std::vector<wchar_t> wide(static_cast<std::size_t>(n > 0 ? n : 0));
             if (n > 0) {
                 MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), wide.data(),

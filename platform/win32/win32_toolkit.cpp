@@ -68,8 +68,8 @@ INT_PTR CALLBACK dialog_procedure(HWND window, UINT message, WPARAM wparam, LPAR
 }
 
 bool is_program_dialog(HWND window) {
-    return window && GetWindowLongPtrA(window, DWLP_DLGPROC) ==
-                         reinterpret_cast<LONG_PTR>(&dialog_procedure);
+    return window &&
+           GetWindowLongPtrA(window, DWLP_DLGPROC) == reinterpret_cast<LONG_PTR>(&dialog_procedure);
 }
 
 // One message off the thread's queue: Tab, Enter and Escape go to the dialog they belong to.
@@ -99,8 +99,8 @@ int Win32Toolkit::dialog_box(int template_id, DialogProc proc, void* context) {
     std::vector<std::uint16_t> memory = win32::build_dialog_memory(*tmpl, false);
     DialogRecord record{this, proc, context, true, false};
     INT_PTR code = DialogBoxIndirectParamA(
-        static_cast<HINSTANCE>(module_), reinterpret_cast<LPCDLGTEMPLATEA>(memory.data()),
-        nullptr, dialog_procedure, reinterpret_cast<LPARAM>(&record));
+        static_cast<HINSTANCE>(module_), reinterpret_cast<LPCDLGTEMPLATEA>(memory.data()), nullptr,
+        dialog_procedure, reinterpret_cast<LPARAM>(&record));
     return static_cast<int>(code);
 }
 
@@ -110,8 +110,8 @@ DialogHandle Win32Toolkit::create_dialog(int template_id, DialogProc proc, void*
     std::vector<std::uint16_t> memory = win32::build_dialog_memory(*tmpl, true);
     auto* record = new DialogRecord{this, proc, context, false, false};
     HWND window = CreateDialogIndirectParamA(
-        static_cast<HINSTANCE>(module_), reinterpret_cast<LPCDLGTEMPLATEA>(memory.data()),
-        nullptr, dialog_procedure, reinterpret_cast<LPARAM>(record));
+        static_cast<HINSTANCE>(module_), reinterpret_cast<LPCDLGTEMPLATEA>(memory.data()), nullptr,
+        dialog_procedure, reinterpret_cast<LPARAM>(record));
     // Without a window WM_NCDESTROY never comes to free the record.
     if (!window) {
         delete record;
@@ -219,8 +219,8 @@ int Win32Toolkit::list_selected(DialogHandle dialog, int control) {
 void Win32Toolkit::message_box(DialogHandle owner, std::string_view text,
                                std::string_view caption) {
     std::string t(text), c(caption);
-    HWND owner_window = owner != NO_DIALOG && IsWindow(window_of(owner)) ? window_of(owner)
-                                                                         : nullptr;
+    HWND owner_window =
+        owner != NO_DIALOG && IsWindow(window_of(owner)) ? window_of(owner) : nullptr;
     MessageBoxA(owner_window, t.c_str(), c.c_str(), MB_OK | MB_TASKMODAL);
 }
 

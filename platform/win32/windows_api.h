@@ -13,5 +13,5 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <windows.h>
 #include <commctrl.h>
+#include <windows.h>
