@@ -5,10 +5,7 @@
 #include <cstring>
 
 #include "common/text.h"
-
-// Bounds of the image that the build assembled into the program (res/firmware_blob.S).
-extern "C" const std::uint8_t zoq_firmware_start[];
-extern "C" const std::uint8_t zoq_firmware_end[];
+#include "os/image.h"
 
 namespace zoq {
 namespace {
@@ -48,15 +45,17 @@ std::span<const ModelEntry> model_table() {
 }
 
 std::span<const std::uint8_t> embedded_image() {
-    return {zoq_firmware_start, static_cast<std::size_t>(zoq_firmware_end - zoq_firmware_start)};
+    return system_embedded_image();
 }
 
 void load_image_bytes(UpgradeState& state, std::span<const std::uint8_t> bytes) {
     state.image.data = bytes.data();
     state.image.size = static_cast<std::uint32_t>(bytes.size());
     state.image.header.fill(0);
-    std::memcpy(state.image.header.data(), bytes.data(),
-                bytes.size() < IMAGE_HEADER_SIZE ? bytes.size() : IMAGE_HEADER_SIZE);
+    if (!bytes.empty()) {
+        std::memcpy(state.image.header.data(), bytes.data(),
+                    bytes.size() < IMAGE_HEADER_SIZE ? bytes.size() : IMAGE_HEADER_SIZE);
+    }
     // The version text must end inside the header whatever image was handed in.
     state.image.header[IMAGE_HEADER_SIZE - 1] = 0;
 }

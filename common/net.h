@@ -1,19 +1,15 @@
 // SPDX-License-Identifier: MIT
-// IPv4 socket-address and byte-order helpers, and a small owner for socket handles.
+// Byte-order helpers, and a small owner for socket handles. The socket calls themselves and the
+// socket address are the system's (os/socket.h, os/sockaddr.h).
 #pragma once
-
-#include <netinet/in.h>
 
 #include <cstdint>
 #include <utility>
 
-namespace zoq {
+#include "os/sockaddr.h"
+#include "os/socket.h"
 
-// Family AF_INET, port and address in network order; host 0 is the wildcard address.
-// The trailing zero bytes of the address are left as they are.
-void fill_sockaddr(std::uint32_t host, std::uint16_t port, sockaddr_in& addr);
-// Host-order address and port of an IPv4 socket address; also returns the port.
-std::uint16_t read_sockaddr(const sockaddr_in& addr, std::uint32_t& host, std::uint16_t& port);
+namespace zoq {
 
 inline void put_be16(std::uint8_t* buffer, unsigned value) {
     buffer[0] = static_cast<std::uint8_t>((value >> 8) & 0xFFu);
@@ -22,8 +18,6 @@ inline void put_be16(std::uint8_t* buffer, unsigned value) {
 inline std::uint16_t get_be16(const std::uint8_t* buffer) {
     return static_cast<std::uint16_t>(buffer[0] * 256u + buffer[1]);
 }
-
-inline constexpr int INVALID_SOCKET_HANDLE = -1;
 
 // Owns one socket descriptor; closes it when it goes.
 class Socket {
@@ -50,9 +44,5 @@ class Socket {
   private:
     int fd_ = INVALID_SOCKET_HANDLE;
 };
-
-// Waits up to `ms` milliseconds for the socket to become readable. True when it is.
-bool wait_readable(int fd, int ms);
-bool set_non_blocking(int fd);
 
 }  // namespace zoq

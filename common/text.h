@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "os/format_check.h"
+
 namespace zoq {
 
 // Copies at most width - 1 bytes of `src` (stopping at a NUL inside it) and terminates.
@@ -39,7 +41,7 @@ std::string_view text_of(const std::array<char, N>& field) {
 }
 
 // printf-style formatting into a string; used for titles and traces.
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* fmt, ...) ZOQ_PRINTF_FORMAT(1, 2);
 
 // Formats into a fixed field, cut to its width.
 template <std::size_t N, typename... Args>

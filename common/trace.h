@@ -3,9 +3,11 @@
 // credentials.
 #pragma once
 
+#include "os/format_check.h"
+
 namespace zoq {
 
-void trace(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void trace(const char* fmt, ...) ZOQ_PRINTF_FORMAT(1, 2);
 // Tests and the offscreen front end may silence the trace.
 void set_trace_enabled(bool enabled);
 

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "tftp/listener.h"
 
-#include <sys/socket.h>
-
 #include <cstring>
 #include <new>
 #include <thread>
@@ -17,13 +15,13 @@
 namespace zoq {
 
 ListenerBind tftp_listener_bind(TftpListener& listener, std::uint32_t local_ip) {
-    Socket socket(::socket(AF_INET, SOCK_DGRAM, 0));
+    Socket socket(open_udp_socket());
     if (!socket.valid()) return ListenerBind::NoSocket;
     std::uint16_t port = TFTP_FIRST_PORT;
     for (int failures = 0;;) {
         sockaddr_in address{};
         fill_sockaddr(local_ip, port, address);
-        if (::bind(socket.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+        if (bind_socket(socket.fd(), address)) {
             break;
         }
         if (++failures >= TFTP_BIND_ATTEMPTS) return ListenerBind::NoPort;
@@ -86,10 +84,8 @@ void tftp_listener_serve(UpgradeState& state, TftpListener& listener) {
     int activity = 0;
     for (;;) {
         sockaddr_in from{};
-        socklen_t from_length = sizeof from;
         long received =
-            static_cast<long>(::recvfrom(fd, listener.rx_buffer.data(), listener.rx_buffer.size(),
-                                         0, reinterpret_cast<sockaddr*>(&from), &from_length));
+            receive_datagram(fd, listener.rx_buffer.data(), listener.rx_buffer.size(), from);
         ListenerDispatch dispatch =
             classify_listener_datagram(listener.rx_buffer.data(), received, expected);
         switch (dispatch.input) {

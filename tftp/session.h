@@ -4,8 +4,6 @@
 // the uploading dialog. The waiting and uploading dialogs share one procedure.
 #pragma once
 
-#include <netinet/in.h>
-
 #include <array>
 #include <cstddef>
 #include <cstdint>

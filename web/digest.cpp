@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "web/digest.h"
 
-#include <strings.h>
-
 #include <cstring>
 
 #include "common/text.h"
@@ -19,6 +17,18 @@ bool find_value(std::string_view text, std::string_view search, std::string_view
     std::string_view rest = text.substr(at + search.size());
     value = rest.substr(0, rest.find('"'));
     return true;
+}
+
+// ASCII letters compared without case, as the device's parameter values are; the locale has
+// no say in a protocol token.
+bool same_token(const char* a, const char* b) {
+    auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
+    for (;; ++a, ++b) {
+        if (fold(static_cast<unsigned char>(*a)) != fold(static_cast<unsigned char>(*b))) {
+            return false;
+        }
+        if (*a == '\0') return true;
+    }
 }
 
 void update_text(Md5Context& ctx, const char* text) {
@@ -89,7 +99,7 @@ void digest_calc_ha1(const char* algorithm, const char* username, const char* re
     update_text(ctx, password);
     std::uint8_t ha1[16];
     md5_final(ctx, ha1);
-    if (strcasecmp(algorithm, "md5-sess") == 0) {
+    if (same_token(algorithm, "md5-sess")) {
         md5_init(ctx);
         md5_update(ctx, ha1, sizeof ha1);
         update_text(ctx, ":");
@@ -112,7 +122,7 @@ void digest_calc_response(const char* ha1_hex, const char* nonce, const char* nc
     update_text(ctx, method);
     update_text(ctx, ":");
     update_text(ctx, uri);
-    if (strcasecmp(qop, "auth-int") == 0) {
+    if (same_token(qop, "auth-int")) {
         DigestHex entity_hex;
         hex_digest(md5(entity, std::strlen(entity)).data(), entity_hex);
         update_text(ctx, ":");

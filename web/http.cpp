@@ -1,10 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "web/http.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <mutex>
 
@@ -41,7 +37,7 @@ struct RequestWriter {
 
 Socket tcp_connect(Toolkit& ui, std::uint32_t local_ip, std::uint16_t local_port,
                    std::uint32_t remote_ip, std::uint16_t remote_port) {
-    Socket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    Socket s(open_tcp_socket());
     if (!s.valid()) {
         show_error(ui, MSG_HTTP_OPEN);
         end_process();
@@ -50,7 +46,7 @@ Socket tcp_connect(Toolkit& ui, std::uint32_t local_ip, std::uint16_t local_port
     int failures = 0;
     for (std::uint16_t port = local_port;; ++port) {
         fill_sockaddr(local_ip, port, addr);
-        if (::bind(s.fd(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) {
+        if (bind_socket(s.fd(), addr)) {
             trace("HTTP local port %u\n", static_cast<unsigned>(port));
             break;
         }
@@ -60,8 +56,8 @@ Socket tcp_connect(Toolkit& ui, std::uint32_t local_ip, std::uint16_t local_port
         }
     }
     fill_sockaddr(remote_ip, remote_port, addr);
-    if (::connect(s.fd(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-        trace("HTTP connect failed: %s\n", std::strerror(errno));
+    if (!connect_socket(s.fd(), addr)) {
+        trace("HTTP connect failed: %s\n", socket_error_text().c_str());
         return Socket();
     }
     return s;
@@ -136,14 +132,13 @@ int http_get(UpgradeState& state, std::uint32_t local_ip, std::uint16_t local_po
     trace("HTTP GET %s (%zu bytes)\n", path, w.length);
     // A device that has already closed must not end the program with a broken-pipe signal; a
     // failed send shows as an empty answer.
-    [[maybe_unused]] ssize_t sent = ::send(s.fd(), buffer, w.length, MSG_NOSIGNAL);
+    [[maybe_unused]] long sent = send_stream(s.fd(), buffer, w.length);
 
     // The request bytes (and credentials) are gone from the buffer as soon as reading begins.
     std::memset(buffer, 0, w.length);
     int total = 0;
     while (total < capacity) {
-        ssize_t n = ::recv(s.fd(), buffer + total, static_cast<std::size_t>(capacity - total), 0);
-        if (n < 0 && errno == EINTR) continue;
+        long n = receive_stream(s.fd(), buffer + total, static_cast<std::size_t>(capacity - total));
         if (n <= 0) break;
         total += static_cast<int>(n);
         buffer[total] = '\0';

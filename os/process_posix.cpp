@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-#include "common/process.h"
-
 #include <unistd.h>
 
 #include <cstdio>
+
+#include "common/process.h"
 
 namespace zoq {
 

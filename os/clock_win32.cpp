@@ -1,0 +1,19 @@
+// SPDX-License-Identifier: MIT
+// The millisecond clock on Windows: timeGetTime counts from the system's start and wraps at
+// 32 bits, which is the clock the generator's seed and the restart wait are defined on.
+#include <mmsystem.h>
+#include <windows.h>
+
+#include "common/clock.h"
+
+namespace zoq {
+
+std::uint32_t RealClock::now_ms() {
+    return static_cast<std::uint32_t>(::timeGetTime());
+}
+
+void RealClock::sleep_ms(std::uint32_t ms) {
+    ::Sleep(ms);
+}
+
+}  // namespace zoq

@@ -1,0 +1,45 @@
+// SPDX-License-Identifier: MIT
+// The socket calls of the core: TCP to the device's web server, UDP for the TFTP server, and
+// waiting on a socket with a bound in milliseconds. A handle is an `int` everywhere; -1 is none.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "os/sockaddr.h"
+
+namespace zoq {
+
+inline constexpr int INVALID_SOCKET_HANDLE = -1;
+
+// Starts the system's socket layer (Winsock 1.1 on Windows; a probe on POSIX, where what can
+// fail is IPv4 itself). Never shut down: the process ends with it started.
+bool open_socket_layer();
+
+// New IPv4 sockets, or INVALID_SOCKET_HANDLE. Not inherited by programs the process starts.
+int open_tcp_socket();
+int open_udp_socket();
+void close_socket(int socket);
+
+bool bind_socket(int socket, const sockaddr_in& address);
+bool connect_socket(int socket, const sockaddr_in& address);
+bool listen_socket(int socket, int backlog);
+// A connection from the queue (blocking unless the socket is non-blocking), or -1.
+int accept_connection(int socket, sockaddr_in* peer);
+bool socket_local_address(int socket, sockaddr_in& address);
+
+// Byte counts, or -1. A peer that has closed makes a send fail, never end the process; an
+// interrupted call is repeated.
+long send_stream(int socket, const void* data, std::size_t length);
+long receive_stream(int socket, void* data, std::size_t length);
+long send_datagram(int socket, const void* data, std::size_t length, const sockaddr_in& to);
+long receive_datagram(int socket, void* data, std::size_t length, sockaddr_in& from);
+
+bool set_non_blocking(int socket);
+// Waits up to `ms` milliseconds for the socket to become readable. True when it is.
+bool wait_readable(int socket, int ms);
+
+// The system's text for the last failed socket call of this thread, for the trace.
+std::string socket_error_text();
+
+}  // namespace zoq
