@@ -13,5 +13,7 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <commctrl.h>
 #include <windows.h>
+
+// Needs the types of <windows.h>.
+#include <commctrl.h>
