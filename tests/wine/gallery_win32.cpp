@@ -62,7 +62,9 @@ void announce_when_shown(int template_id) {
             EnumWindows(find_shown_dialog, reinterpret_cast<LPARAM>(&shown));
         }
         if (template_id == IDD_ADDRESS || template_id == IDD_ADDRESS_PHONE) {
-            SetDlgItemTextA(shown.window, IDC_IP_ADDRESS, "192.168.1.30");
+            // As typed: the control's own fields, not its window text.
+            SendDlgItemMessageA(shown.window, IDC_IP_ADDRESS, IPM_SETADDRESS, 0,
+                                MAKEIPADDRESS(192, 168, 1, 30));
         } else if (template_id == IDD_PASSWORD) {
             SetDlgItemTextA(shown.window, IDC_PASSWORD, "secret");
         }
@@ -98,7 +100,7 @@ void announce_when_shown(int template_id) {
             Sleep(1);
         }
     }).detach();
-    ui.idle();
+    for (;;) ui.idle();
 }
 
 }  // namespace
