@@ -25,6 +25,12 @@ zoq_wine_base() {
       rm -rf "$base"
       WINEPREFIX=$base "$ZOQ_WINE" wineboot -i >/dev/null 2>&1 || true
       WINEPREFIX=$base "$ZOQ_WINESERVER" -w
+      # Debian's Wine does not look for its own fonts (fonts-wine) where they are installed:
+      # put them where Windows keeps fonts, or every dialog is set in DejaVu Sans, which is
+      # wider than MS Sans Serif and wraps or cuts the dialogs' texts.
+      if [ -d /usr/share/wine/fonts ]; then
+        cp /usr/share/wine/fonts/* "$base/drive_c/windows/Fonts/"
+      fi
       # With no window manager under Xvfb, Wine draws the title bars and frames itself, as
       # Windows would: the captions then show in screenshots and xdotool finds the windows.
       printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Decorated"="N"\n"Managed"="N"\n' \
