@@ -44,8 +44,7 @@ BOOL CALLBACK find_shown_dialog(HWND window, LPARAM context) {
     GetWindowThreadProcessId(window, &pid);
     char cls[16] = {};
     GetClassNameA(window, cls, sizeof cls);
-    if (pid != GetCurrentProcessId() || !IsWindowVisible(window) ||
-        std::string(cls) != "#32770") {
+    if (pid != GetCurrentProcessId() || !IsWindowVisible(window) || std::string(cls) != "#32770") {
         return TRUE;
     }
     reinterpret_cast<Shown*>(context)->window = window;
