@@ -249,13 +249,22 @@ TEST_F(Win32ToolkitTest, CloseBoxIsCancelAndNotificationsAreNoCommands) {
     ui.destroy_dialog(d);
 }
 
-TEST_F(Win32ToolkitTest, ModalDialogReturnsItsEndCodeAndHearsNothingAfterTheEnd) {
+TEST_F(Win32ToolkitTest, EndedDialogsHearNothingMoreAndModalOnesReturnTheirCode) {
     rec.end_on = IDOK;
     rec.end_code = 7;
     rec.clicks_on_open = {IDOK, IDCANCEL};  // Cancel comes after the end: nobody hears it
     EXPECT_EQ(ui.dialog_box(IDD_CONFIRM, recording_proc, &rec), 7);
     EXPECT_EQ(rec.commands, std::vector<int>{IDOK});
     EXPECT_EQ(rec.proc_thread, GetCurrentThreadId());
+
+    // A modeless dialog that was ended hears nothing more either.
+    Recorder modeless;
+    modeless.end_on = IDOK;
+    modeless.clicks_on_open = {IDOK, IDCANCEL};
+    DialogHandle d = ui.create_dialog(IDD_CONFIRM, recording_proc, &modeless);
+    ui.pump(d, true);
+    EXPECT_EQ(modeless.commands, std::vector<int>{IDOK});
+    ui.destroy_dialog(d);
 
     EXPECT_EQ(ui.dialog_box(4242, recording_proc, &rec), -1);
     EXPECT_EQ(ui.create_dialog(4242, recording_proc, &rec), NO_DIALOG);
