@@ -17,14 +17,20 @@ bool start_socket_layer() {
     return open_socket_layer();
 }
 
-std::vector<std::uint32_t> system_ipv4_addresses() {
-    std::vector<std::uint32_t> lan, loopback;
-    for (const InterfaceAddress& i : system_interface_addresses()) {
-        if (!i.up || i.ip == 0) continue;
-        (i.loopback ? loopback : lan).push_back(i.ip);
+std::vector<std::uint32_t> order_local_ips(std::span<const InterfaceAddress> interfaces) {
+    std::vector<std::uint32_t> kept;
+    for (bool loopback : {false, true}) {
+        for (const InterfaceAddress& a : interfaces) {
+            if (kept.size() == LOCAL_IP_COUNT) return kept;
+            if (a.up && a.ip != 0 && a.loopback == loopback) kept.push_back(a.ip);
+        }
     }
-    lan.insert(lan.end(), loopback.begin(), loopback.end());
-    return lan;
+    return kept;
+}
+
+std::vector<std::uint32_t> system_ipv4_addresses() {
+    const std::vector<InterfaceAddress> interfaces = system_interface_addresses();
+    return order_local_ips(interfaces);
 }
 
 void collect_local_ips(UpgradeState& state, std::span<const std::uint32_t> addresses) {

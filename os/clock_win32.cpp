@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The millisecond clock on Windows: timeGetTime counts from the system's start and wraps at
 // 32 bits, which is the clock the generator's seed and the restart wait are defined on.
-#include <mmsystem.h>
 #include <windows.h>
+// mmsystem.h needs the types of windows.h first.
+#include <mmsystem.h>
 
 #include "common/clock.h"
 

@@ -4,9 +4,9 @@
 // interval of 100 polls would become 1.6 seconds. The finer period is held only while a
 // transfer runs, since it costs the whole machine power. Beats are counted on the performance
 // counter, so a late wake-up still reports every millisecond that passed.
-#include <mmsystem.h>
-#include <windows.h>
 #include <winsock2.h>
+// After winsock2.h, which brings windows.h; mmsystem.h needs its types.
+#include <mmsystem.h>
 
 #include <cstdint>
 

@@ -3,7 +3,6 @@
 // the code of both systems reads the same: a SOCKET is a kernel handle value, small in practice,
 // and a value that does not fit an int is refused (closed, reported as no socket) rather than
 // cut short.
-#include <windows.h>
 #include <winsock2.h>
 
 #include <climits>

@@ -134,18 +134,21 @@ TransferOutcome tftp_session_exchange(UpgradeState& state, TftpSession& session,
     send_oack(session.socket, session.packet.data(), destination, session.total_size);
 
     ProgressTitle title(text_of(state.device_ip_text));
-    // The system's beat lives for this transfer only; a test hands in its own.
-    std::unique_ptr<Heartbeat> system_beat;
-    if (!state.heartbeat) system_beat = make_system_heartbeat();
-    Heartbeat& heartbeat = state.heartbeat ? *state.heartbeat : *system_beat;
+    std::unique_ptr<Heartbeat> system_heartbeat;
+    Heartbeat* heartbeat = state.heartbeat;
+    if (heartbeat == nullptr) {
+        system_heartbeat = make_system_heartbeat();
+        heartbeat = system_heartbeat.get();
+    }
     const std::uint8_t* image = state.image.data;
     std::uint32_t offset = 0;  // of the block in flight in the image
-    int ticks = 0;
+    // Beats of silence in the current interval, and intervals since the last accepted ACK.
+    unsigned ticks = 0;
     int retries = 0;
     for (;;) {
         sockaddr_in from{};
         long received = -1;
-        const Wake wake = heartbeat.wait(session.socket);
+        const Wake wake = heartbeat->wait(session.socket);
         if (wake.readable) {
             received = receive_datagram(session.socket, session.packet.data(),
                                         session.packet.size(), from);
@@ -161,9 +164,6 @@ TransferOutcome tftp_session_exchange(UpgradeState& state, TftpSession& session,
         if (input == SessionInput::Stranger) {
             trace("Unknown source request in session: %x:%u", ip, port);
         }
-        // A duplicate or stray ACK is neither silence nor a reason to resend: answering
-        // duplicates would double every following block (the sorcerer's apprentice).
-        if (input == SessionInput::AckOther) continue;
         if (input == SessionInput::AckBlock) {
             ticks = 0;
             retries = 0;
@@ -183,10 +183,15 @@ TransferOutcome tftp_session_exchange(UpgradeState& state, TftpSession& session,
             trace("Send block %u (%u)\n", session.block, session.block_size);
             continue;
         }
-        // Silence is counted in polls: a stranger's datagram, an ERROR or a runt is silence,
-        // but only the passing milliseconds advance the count.
-        if (wake.beats == 0) continue;
-        if (++ticks < TFTP_POLLS_PER_INTERVAL) continue;
+        // Only the passing milliseconds advance the count, whatever arrived with them: a
+        // stranger's datagram, an ERROR or a runt is silence, and a duplicate or stray ACK is
+        // dropped without a resend of its own (answering duplicates would double every
+        // following block, the sorcerer's apprentice), but none of them holds the beats back.
+        // A late wake ends at most one interval, as a sleep that overslept is one poll.
+        if (wake.beats < TFTP_POLLS_PER_INTERVAL - ticks) {
+            ticks += wake.beats;
+            continue;
+        }
         if (++retries >= TFTP_RETRY_LIMIT) {
             trace("Timeout for ack; upgrade failed\n");
             return TransferOutcome::Failed;

@@ -356,7 +356,8 @@ int ScriptedToolkit::pump(DialogHandle dialog, bool all) {
 }
 
 void ScriptedToolkit::idle() {
-    for (;;) pause();
+    // Parked for good: only the end of the process stops this thread.
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }
 
 bool ScriptedToolkit::press(int template_id, int control) {

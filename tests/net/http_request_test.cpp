@@ -285,14 +285,20 @@ TEST_F(RunRequest, CancelWhileTheDeviceNeverClosesEndsTheProcess) {
 }
 
 TEST_F(RunRequest, CancelWhileConnectIsBlockedEndsTheProcess) {
-    // A listener whose queue is full drops further connection requests: connect hangs.
-    FakeDevice device(nullptr, DEVICE_IP, 80, 0);
-    ASSERT_TRUE(device.ok());
-    Socket filler(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in addr{};
-    fill_sockaddr(DEVICE_IP, 80, addr);
-    ASSERT_EQ(::connect(filler.fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    auto result = cancel_in_progress([](int) { return nullptr; });
+    // A listener whose queue is full drops further connection requests: connect hangs. The
+    // device and the connection that fills its queue are the child's own, so that a child that
+    // is a fresh run of this program (Windows) has them too.
+    auto result = cancel_in_progress([](int) {
+        auto device = std::make_unique<FakeDevice>(nullptr, DEVICE_IP, 80, 0);
+        Socket filler(open_tcp_socket());
+        sockaddr_in addr{};
+        fill_sockaddr(DEVICE_IP, 80, addr);
+        if (!device->ok() || !connect_socket(filler.fd(), addr)) {
+            return std::unique_ptr<FakeDevice>();
+        }
+        filler.release();  // stays connected until the child ends
+        return device;
+    });
     EXPECT_TRUE(result.exited);
     EXPECT_EQ(result.exit_code, 0);
     ASSERT_FALSE(result.lines.empty());

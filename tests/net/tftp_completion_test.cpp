@@ -3,9 +3,6 @@
 // clock's wrap, the version check, and the status reads against a small web responder at
 // 127.0.0.2:80.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -21,6 +18,7 @@
 #include "platform/scripted/scripted_toolkit.h"
 #include "res/templates.h"
 #include "tests/net/tftp_peer.h"
+#include "tests/support/sockets.h"
 #include "tftp/completion.h"
 
 namespace zoq {
@@ -35,13 +33,12 @@ class StatusResponder {
   public:
     StatusResponder(std::string version, int silent)
         : version_(std::move(version)), silent_(silent) {
-        listen_ = Socket(::socket(AF_INET, SOCK_STREAM, 0));
-        int on = 1;
-        ::setsockopt(listen_.fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        listen_ = Socket(open_tcp_socket());
+        test::reuse_address(listen_.fd());
         sockaddr_in a{};
         fill_sockaddr(LOOPBACK_DEVICE, 80, a);
-        EXPECT_EQ(::bind(listen_.fd(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-        EXPECT_EQ(::listen(listen_.fd(), 16), 0);
+        EXPECT_TRUE(bind_socket(listen_.fd(), a));
+        EXPECT_TRUE(listen_socket(listen_.fd(), 16));
         thread_ = std::thread([this] { serve(); });
     }
     ~StatusResponder() {
@@ -54,14 +51,14 @@ class StatusResponder {
     void serve() {
         while (!stop_) {
             if (!wait_readable(listen_.fd(), 20)) continue;
-            Socket c(::accept(listen_.fd(), nullptr, nullptr));
+            Socket c(accept_connection(listen_.fd(), nullptr));
             if (!c.valid()) continue;
             if (connections_++ < silent_) continue;
             std::string request;
             char buf[1024];
             while (request.find("\r\n\r\n") == std::string::npos) {
                 if (!wait_readable(c.fd(), 2000)) break;
-                long n = static_cast<long>(::recv(c.fd(), buf, sizeof buf, 0));
+                long n = receive_stream(c.fd(), buf, sizeof buf);
                 if (n <= 0) break;
                 request.append(buf, static_cast<std::size_t>(n));
             }
@@ -69,7 +66,7 @@ class StatusResponder {
                 "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n<html><table>"
                 "<tr><td>Software Version:</td><td>" +
                 version_ + "</td></tr></table></html>";
-            [[maybe_unused]] auto n = ::send(c.fd(), page.data(), page.size(), MSG_NOSIGNAL);
+            [[maybe_unused]] auto n = send_stream(c.fd(), page.data(), page.size());
         }
     }
 

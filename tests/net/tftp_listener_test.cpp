@@ -16,6 +16,7 @@
 #include "res/templates.h"
 #include "tests/net/tftp_peer.h"
 #include "tests/support/child.h"
+#include "tests/support/sockets.h"
 #include "tftp/listener.h"
 
 namespace zoq {
@@ -183,8 +184,7 @@ TEST(TftpListener, TakenPortSixtyNineGivesSeventy) {
     EXPECT_EQ(listener.local_ip, LOOPBACK_PC);
     // Bound on the chosen address itself, not on the wildcard.
     sockaddr_in a{};
-    socklen_t length = sizeof a;
-    ::getsockname(listener.socket.fd(), reinterpret_cast<sockaddr*>(&a), &length);
+    ASSERT_TRUE(socket_local_address(listener.socket.fd(), a));
     std::uint32_t ip = 0;
     std::uint16_t port = 0;
     read_sockaddr(a, ip, port);
@@ -249,7 +249,7 @@ TEST(TftpListener, CancelInTheWaitingDialogEndsTheProcess) {
             state->clock = &clock;
             load_firmware_image(*state);
             tftp_listener_start(*state, LOOPBACK_PC);
-            ::pause();
+            test::block_forever();
         },
         10000);
     ASSERT_TRUE(result.exited);

@@ -3,10 +3,6 @@
 // datagram as it arrived, with its sender. Loopback only.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -68,13 +64,11 @@ struct Datagram {
 class UdpPeer {
   public:
     // Binds on `ip`, port `port` (0: any free one).
-    explicit UdpPeer(std::uint32_t ip, std::uint16_t port = 0)
-        : socket_(::socket(AF_INET, SOCK_DGRAM, 0)) {
+    explicit UdpPeer(std::uint32_t ip, std::uint16_t port = 0) : socket_(open_udp_socket()) {
         sockaddr_in a{};
         fill_sockaddr(ip, port, a);
-        bound_ = ::bind(socket_.fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-        socklen_t length = sizeof a;
-        ::getsockname(socket_.fd(), reinterpret_cast<sockaddr*>(&a), &length);
+        bound_ = bind_socket(socket_.fd(), a);
+        socket_local_address(socket_.fd(), a);
         std::uint32_t host = 0;
         read_sockaddr(a, host, port_);
     }
@@ -85,8 +79,7 @@ class UdpPeer {
     void send(std::uint32_t ip, std::uint16_t port, const Bytes& bytes) const {
         sockaddr_in a{};
         fill_sockaddr(ip, port, a);
-        ::sendto(socket_.fd(), bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&a),
-                 sizeof a);
+        send_datagram(socket_.fd(), bytes.data(), bytes.size(), a);
     }
     // The next datagram, or nothing after `timeout_ms`.
     std::optional<Datagram> receive(int timeout_ms) const {
@@ -94,9 +87,7 @@ class UdpPeer {
         Datagram d;
         d.bytes.resize(65536);
         sockaddr_in a{};
-        socklen_t length = sizeof a;
-        long n = static_cast<long>(::recvfrom(socket_.fd(), d.bytes.data(), d.bytes.size(), 0,
-                                              reinterpret_cast<sockaddr*>(&a), &length));
+        long n = receive_datagram(socket_.fd(), d.bytes.data(), d.bytes.size(), a);
         if (n < 0) return std::nullopt;
         d.bytes.resize(static_cast<std::size_t>(n));
         read_sockaddr(a, d.ip, d.port);

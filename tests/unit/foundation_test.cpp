@@ -1,5 +1,4 @@
 // SPDX-License-Identifier: MIT
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -13,6 +12,7 @@
 #include "common/text.h"
 #include "platform/scripted/scripted_toolkit.h"
 #include "res/templates.h"
+#include "tests/support/system_net.h"
 #include "ui/helpers.h"
 #include "ui/ipv4.h"
 

@@ -1,12 +1,21 @@
 // SPDX-License-Identifier: MIT
 // MD5 against the RFC 1321 suite and against the system's md5sum on every length up to 200
-// bytes (all padding boundaries) and on the embedded image.
+// bytes (all padding boundaries) and on the embedded image. On Windows the system's MD5 is the
+// one of its cryptography provider.
 #include <gtest/gtest.h>
+
+#if defined(_WIN32)
+#define NOUSER
+#include <wincrypt.h>
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -23,6 +32,38 @@ std::string hex(const std::array<std::uint8_t, 16>& d) {
     return out.data();
 }
 
+#if defined(_WIN32)
+// The cryptography provider's MD5 over a set of files, one digest per file in the order given.
+std::vector<std::string> md5sum(const std::vector<std::filesystem::path>& files) {
+    std::vector<std::string> sums;
+    HCRYPTPROV provider = 0;
+    if (!::CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
+        return sums;
+    }
+    for (const auto& f : files) {
+        std::ifstream in(f, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        HCRYPTHASH hash = 0;
+        if (!::CryptCreateHash(provider, CALG_MD5, 0, 0, &hash)) break;
+        BYTE digest[16];
+        DWORD length = sizeof digest;
+        bool ok = ::CryptHashData(hash, reinterpret_cast<const BYTE*>(bytes.data()),
+                                  static_cast<DWORD>(bytes.size()), 0) &&
+                  ::CryptGetHashParam(hash, HP_HASHVAL, digest, &length, 0);
+        ::CryptDestroyHash(hash);
+        if (!ok) break;
+        static constexpr char HEX[] = "0123456789abcdef";
+        std::string text;
+        for (BYTE b : digest) {
+            text += HEX[b >> 4];
+            text += HEX[b & 0x0F];
+        }
+        sums.push_back(text);
+    }
+    ::CryptReleaseContext(provider, 0);
+    return sums;
+}
+#else
 // md5sum over a set of files, one digest per file in the order given.
 std::vector<std::string> md5sum(const std::vector<std::filesystem::path>& files) {
     std::string command = "md5sum";
@@ -36,13 +77,23 @@ std::vector<std::string> md5sum(const std::vector<std::filesystem::path>& files)
     return sums;
 }
 
+#endif
+
 class TempDir {
   public:
     TempDir() {
+#if defined(_WIN32)
+        path_ = std::filesystem::temp_directory_path() /
+                ("zoq-md5-" + std::to_string(::GetCurrentProcessId()));
+        std::filesystem::create_directories(path_);
+#else
         char templ[] = "/tmp/zoq-md5-XXXXXX";
         path_ = ::mkdtemp(templ);
+#endif
     }
-    ~TempDir() { std::filesystem::remove_all(path_); }
+    ~TempDir() {
+        std::filesystem::remove_all(path_);
+    }
     std::filesystem::path write(const std::string& name, const void* data, std::size_t size) {
         auto p = path_ / name;
         std::ofstream(p, std::ios::binary)

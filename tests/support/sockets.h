@@ -1,0 +1,15 @@
+// SPDX-License-Identifier: MIT
+// Socket options only the tests' own peers set; everything else they do through os/socket.h.
+#pragma once
+
+namespace zoq::test {
+
+// A fake device restarted on the same port binds at once. Nothing on Windows, where the option
+// would let a second socket take a port that is in use.
+void reuse_address(int socket);
+// Closing the connection sends a reset instead of the orderly end.
+void reset_on_close(int socket);
+// Blocks the calling thread for good (until the process ends).
+[[noreturn]] void block_forever();
+
+}  // namespace zoq::test
