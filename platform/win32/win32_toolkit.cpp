@@ -225,7 +225,9 @@ void Win32Toolkit::message_box(DialogHandle owner, std::string_view text,
 }
 
 int Win32Toolkit::pump(DialogHandle dialog, bool all) {
-    (void)dialog;  // the thread's queue holds its dialog's messages and nobody else's
+    // One queue per thread: pumping it serves every dialog the calling thread owns, as the
+    // port asks of the thread that owns `dialog`.
+    (void)dialog;
     int handled = 0;
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
