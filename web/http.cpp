@@ -112,7 +112,13 @@ int http_get(UpgradeState& state, std::uint32_t local_ip, std::uint16_t local_po
         s = tcp_connect(*state.instance, local_ip, local_port, device_ip, device_port);
     }
     if (!s.valid()) return 0;
+    int result = http_exchange(state, s.fd(), path, buffer, capacity);
+    s.close();
+    return result;
+}
 
+int http_exchange(UpgradeState& state, int socket, const char* path, char* buffer, int capacity) {
+    if (capacity <= 0) return 0;
     RequestWriter w{buffer, static_cast<std::size_t>(capacity)};
     w.put("GET ");
     w.put(path);
@@ -136,20 +142,19 @@ int http_get(UpgradeState& state, std::uint32_t local_ip, std::uint16_t local_po
     trace("HTTP GET %s (%zu bytes)\n", path, w.length);
     // A device that has already closed must not end the program with a broken-pipe signal; a
     // failed send shows as an empty answer.
-    [[maybe_unused]] ssize_t sent = ::send(s.fd(), buffer, w.length, MSG_NOSIGNAL);
+    [[maybe_unused]] ssize_t sent = ::send(socket, buffer, w.length, MSG_NOSIGNAL);
 
     // The request bytes (and credentials) are gone from the buffer as soon as reading begins.
     std::memset(buffer, 0, w.length);
     int total = 0;
     while (total < capacity) {
-        ssize_t n = ::recv(s.fd(), buffer + total, static_cast<std::size_t>(capacity - total), 0);
+        ssize_t n = ::recv(socket, buffer + total, static_cast<std::size_t>(capacity - total), 0);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         total += static_cast<int>(n);
         buffer[total] = '\0';
     }
     trace("HTTP received %d bytes\n", total);
-    s.close();
     std::string_view response(buffer, static_cast<std::size_t>(total));
 
     int status;
