@@ -5,6 +5,7 @@ PRESET ?= default
 JOBS ?= $(shell nproc)
 
 .PHONY: setup build run test test-asan test-tsan fuzz format check-format sim clean
+.PHONY: fuzz-long fuzz-coverage
 
 setup:
 	@scripts/setup
@@ -34,10 +35,30 @@ fuzz: setup
 	@cmake --build --preset fuzz -j $(JOBS)
 	@ctest --preset fuzz
 
+# By hand: every fuzz target to ten million executions (RUNS=N for another count); long.
+fuzz-long: setup
+	@cmake --preset fuzz $(CMAKE_ARGS) >/dev/null
+	@cmake --build --preset fuzz -j $(JOBS)
+	@scripts/fuzz-long
+
+# Lines of the program that the saved fuzz inputs reach (llvm-cov), in build/fuzz-coverage/.
+fuzz-coverage: setup
+	@JOBS=$(JOBS) scripts/fuzz-coverage
+
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
-check-format:
+check-# By hand: every fuzz target to ten million executions (RUNS=N for another count); long.
+fuzz-long: setup
+	@cmake --preset fuzz $(CMAKE_ARGS) >/dev/null
+	@cmake --build --preset fuzz -j $(JOBS)
+	@scripts/fuzz-long
+
+# Lines of the program that the saved fuzz inputs reach (llvm-cov), in build/fuzz-coverage/.
+fuzz-coverage: setup
+	@JOBS=$(JOBS) scripts/fuzz-coverage
+
+format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 clean:
