@@ -1,10 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "tftp/session.h"
 
-#include <poll.h>
 #include <sys/socket.h>
-#include <sys/timerfd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
@@ -15,6 +12,7 @@
 #include "common/process.h"
 #include "common/text.h"
 #include "common/trace.h"
+#include "os/heartbeat.h"
 #include "res/templates.h"
 #include "res/texts.h"
 #include "tftp/completion.h"
@@ -62,50 +60,6 @@ class ProgressTitle {
   private:
     Text<128> text_{};
     std::size_t prefix_ = 0;
-};
-
-// The 1 ms polls of the transfer loop. A wait of its own 1 ms bound for every block arms and
-// cancels a high-resolution timer each time, which under a hypervisor cost more than the
-// block's system calls; one periodic timer for the whole transfer does not. Each wake-up with
-// a beat is one poll, however late it comes, just as a sleep that overslept is one poll.
-// Without a timer descriptor every wait carries its own 1 ms bound.
-class PollHeartbeat {
-  public:
-    struct Wake {
-        bool readable = false;  // a datagram is waiting
-        bool beat = false;      // a millisecond has passed: one poll
-    };
-
-    PollHeartbeat() : timer_(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)) {
-        itimerspec period{};
-        period.it_interval.tv_nsec = 1000000;
-        period.it_value.tv_nsec = 1000000;
-        if (timer_.valid() && ::timerfd_settime(timer_.fd(), 0, &period, nullptr) != 0) {
-            timer_.close();
-        }
-    }
-
-    Wake wait(int socket) {
-        Wake wake;
-        if (!timer_.valid()) {
-            wake.readable = wait_readable(socket, 1);
-            wake.beat = !wake.readable;
-            return wake;
-        }
-        pollfd fds[2] = {{socket, POLLIN, 0}, {timer_.fd(), POLLIN, 0}};
-        // The bound only guards against a timer that stopped; the beat comes every 1 ms.
-        int n = ::poll(fds, 2, 100);
-        wake.readable = n > 0 && fds[0].revents != 0;
-        if (n > 0 && fds[1].revents != 0) {
-            std::uint64_t expirations = 0;
-            wake.beat = ::read(timer_.fd(), &expirations, sizeof expirations) > 0;
-        }
-        if (n == 0) wake.beat = true;
-        return wake;
-    }
-
-  private:
-    Socket timer_;
 };
 
 long send_packet(int socket, const std::uint8_t* packet, std::size_t length,
@@ -184,16 +138,22 @@ TransferOutcome tftp_session_exchange(UpgradeState& state, TftpSession& session,
     send_oack(session.socket, session.packet.data(), destination, session.total_size);
 
     ProgressTitle title(text_of(state.device_ip_text));
-    PollHeartbeat heartbeat;
+    std::unique_ptr<Heartbeat> system_heartbeat;
+    Heartbeat* heartbeat = state.heartbeat;
+    if (heartbeat == nullptr) {
+        system_heartbeat = make_system_heartbeat();
+        heartbeat = system_heartbeat.get();
+    }
     const std::uint8_t* image = state.image.data;
     std::uint32_t offset = 0;  // of the block in flight in the image
-    int ticks = 0;
+    // Beats of silence in the current interval, and intervals since the last accepted ACK.
+    unsigned ticks = 0;
     int retries = 0;
     for (;;) {
         sockaddr_in from{};
         socklen_t from_length = sizeof from;
         long received = -1;
-        const PollHeartbeat::Wake wake = heartbeat.wait(session.socket);
+        const Wake wake = heartbeat->wait(session.socket);
         if (wake.readable) {
             received = static_cast<long>(
                 ::recvfrom(session.socket, session.packet.data(), session.packet.size(), 0,
@@ -210,9 +170,6 @@ TransferOutcome tftp_session_exchange(UpgradeState& state, TftpSession& session,
         if (input == SessionInput::Stranger) {
             trace("Unknown source request in session: %x:%u", ip, port);
         }
-        // A duplicate or stray ACK is neither silence nor a reason to resend: answering
-        // duplicates would double every following block (the sorcerer's apprentice).
-        if (input == SessionInput::AckOther) continue;
         if (input == SessionInput::AckBlock) {
             ticks = 0;
             retries = 0;
@@ -232,10 +189,15 @@ TransferOutcome tftp_session_exchange(UpgradeState& state, TftpSession& session,
             trace("Send block %u (%u)\n", session.block, session.block_size);
             continue;
         }
-        // Silence is counted in polls: a stranger's datagram, an ERROR or a runt is silence,
-        // but only the passing milliseconds advance the count.
-        if (!wake.beat) continue;
-        if (++ticks < TFTP_POLLS_PER_INTERVAL) continue;
+        // Only the passing milliseconds advance the count, whatever arrived with them: a
+        // stranger's datagram, an ERROR or a runt is silence, and a duplicate or stray ACK is
+        // dropped without a resend of its own (answering duplicates would double every
+        // following block, the sorcerer's apprentice), but none of them holds the beats back.
+        // A late wake ends at most one interval, as a sleep that overslept is one poll.
+        if (wake.beats < TFTP_POLLS_PER_INTERVAL - ticks) {
+            ticks += wake.beats;
+            continue;
+        }
         if (++retries >= TFTP_RETRY_LIMIT) {
             trace("Timeout for ack; upgrade failed\n");
             return TransferOutcome::Failed;

@@ -20,7 +20,7 @@ namespace zoq {
 inline constexpr std::size_t TFTP_PACKET_SIZE = 1024;
 inline constexpr std::uint32_t TFTP_BLOCK_SIZE = 512;
 // Empty polls of 1 ms that make one interval of silence, and the intervals before giving up.
-inline constexpr int TFTP_POLLS_PER_INTERVAL = 100;
+inline constexpr unsigned TFTP_POLLS_PER_INTERVAL = 100;
 inline constexpr int TFTP_RETRY_LIMIT = 30;
 // Announced to the device only; the server keeps its own, much shorter, resend interval.
 inline constexpr unsigned TFTP_ANNOUNCED_TIMEOUT_S = 5;
