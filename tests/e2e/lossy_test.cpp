@@ -10,40 +10,44 @@ namespace {
 
 class Lossy : public SimRun {
   protected:
-    // A lossy upgrade from notice to success dialog, then the device's check of the bytes.
-    void upgrade_over(const std::vector<std::string>& network, int limit_ms) {
+    // A lossy upgrade from notice to success dialog, then the device's check of the bytes,
+    // and proof that the network did play `fault` on both ways.
+    void upgrade_over(const std::vector<std::string>& network, const std::string& fault,
+                      int limit_ms) {
         start_device(network);
         run(upgrade_and_close_success, limit_ms);
         expect_success_dialog();
         expect_device_got_the_image();
         report_transfer_time();
+        EXPECT_GT(fault_count("to the PC", fault), 0) << sim_.output();
+        EXPECT_GT(fault_count("to the device", fault), 0) << sim_.output();
     }
 };
 
 TEST_F(Lossy, OnePercentLoss) {
-    upgrade_over({"--drop", "1", "--net-seed", "101"}, 180000);
+    upgrade_over({"--drop", "1", "--net-seed", "101"}, "dropped", 180000);
 }
 
 TEST_F(Lossy, FivePercentLoss) {
-    upgrade_over({"--drop", "5", "--net-seed", "105"}, 240000);
+    upgrade_over({"--drop", "5", "--net-seed", "105"}, "dropped", 240000);
 }
 
 TEST_F(Lossy, TwentyPercentLoss) {
     // About one block in three needs a resend after 100 ms of silence: minutes, not seconds.
-    upgrade_over({"--drop", "20", "--net-seed", "120"}, 480000);
+    upgrade_over({"--drop", "20", "--net-seed", "120"}, "dropped", 480000);
 }
 
 TEST_F(Lossy, DuplicatedDatagrams) {
     // Every duplicate ACK is dropped by the server; a duplicate DATA block draws a repeated
     // ACK, which must not make the server send the next block twice.
-    upgrade_over({"--duplicate", "30", "--net-seed", "7"}, 180000);
+    upgrade_over({"--duplicate", "30", "--net-seed", "7"}, "duplicated", 180000);
     EXPECT_FALSE(sim_.wait_for("protocol violation", 10)) << sim_.output();
 }
 
 TEST_F(Lossy, ReorderedAndDelayedDatagrams) {
     upgrade_over({"--reorder", "20", "--delay", "10", "--delay-ms", "30", "--duplicate", "5",
                   "--net-seed", "9"},
-                 180000);
+                 "reordered", 180000);
     EXPECT_FALSE(sim_.wait_for("protocol violation", 10)) << sim_.output();
 }
 
@@ -66,6 +70,7 @@ TEST_F(Lossy, LinkThatLosesEverythingToTheDeviceFailsTheUpload) {
                      std::string(ERROR_CAPTION) + "Upgrade Failed: Firmware Upload Incomplete"});
     EXPECT_EQ(messages().size(), 1u) << seen();
     EXPECT_EQ(count("caption 110 Uploading"), 0) << "no ACK ever came";
+    EXPECT_GT(fault_count("to the device", "dropped"), 0) << sim_.output();
     EXPECT_EQ(count("open 111"), 0);
 }
 

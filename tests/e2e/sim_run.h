@@ -136,6 +136,19 @@ class SimRun : public testing::Test {
         }
     }
 
+    // How many datagrams the device's bad network treated with `fault` ("dropped",
+    // "duplicated", "reordered", "delayed") in one direction ("to the PC", "to the device").
+    int fault_count(const std::string& direction, const std::string& fault) const {
+        const std::string head = "tftp: network " + direction + ": ";
+        for (const auto& line : sim_.lines()) {
+            if (line.rfind(head, 0) != 0) continue;
+            std::size_t at = line.find(fault + " ");
+            if (at == std::string::npos) return -1;
+            return std::atoi(line.c_str() + at + fault.size() + 1);
+        }
+        return -1;
+    }
+
     static void continue_notice(ScriptedToolkit& ui) { ui.on_open(IDD_NOTICE, {A::press(IDOK)}); }
     static void enter_device(ScriptedToolkit& ui) {
         ui.on_open(IDD_ADDRESS, {A::type(IDC_IP_ADDRESS, "127.0.0.2"), A::press(IDOK)});
