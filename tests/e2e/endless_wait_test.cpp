@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Every wait of the utility that has no limit of its own ends when the user presses Cancel:
 // a connect that the device never completes, an answer that never ends, a password asked for
-// again and again, a read request that never arrives, and the same waits in the status read
-// after the device's restart. Each ends with "Upgrade Failed: User Abort" and exit code 0.
+// again and again, a read request that never arrives (with or without the upgrade request
+// still open), and the same waits in the status read after the device's restart. Each ends with
+// "Upgrade Failed: User Abort" and exit code 0.
 #include <sys/socket.h>
 
 #include "common/net.h"
@@ -79,6 +80,24 @@ TEST_F(EndlessWait, ReadRequestLostOnTheWay) {
     expect_in_order({"open 114", "command 114 2", "destroy 114"});
     EXPECT_EQ(count("open 110"), 0);
     EXPECT_TRUE(sim_.wait_for("tftp: RRQ sent", 1000)) << sim_.output();
+}
+
+TEST_F(EndlessWait, UpgradeRequestThatNeverEndsWhileNoReadRequestComes) {
+    // The device keeps the upgrade request's connection open and its read request is lost:
+    // the main thread's request and the listener both wait; Cancel in the request's dialog
+    // ends the run.
+    start_device({"--never-close-upgrade", "--drop", "100", "--net-direction", "from-device",
+                  "--net-protocol", "tftp", "--tftp-retries", "0"});
+    run([](ScriptedToolkit& ui) {
+        reach_the_upgrade(ui);
+        ui.on_open(IDD_PROGRESS, {});  // the status read
+        ui.on_open(IDD_PROGRESS, {A::wait_ms(1000), A::press(IDCANCEL)});
+    });
+    expect_only_error(USER_ABORT);
+    expect_in_order({"open 114", "command 105 2", "destroy 105"});
+    EXPECT_EQ(count("open 110"), 0);
+    EXPECT_TRUE(sim_.wait_for("keeping the upgrade request's connection open", 1000))
+        << sim_.output();
 }
 
 TEST_F(EndlessWait, StatusReadAfterTheRestartThatIsNeverAnswered) {
