@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "app/startup.h"
 
-#include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <net/if.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -24,21 +21,20 @@ bool start_socket_layer() {
     return probe.valid();
 }
 
-std::vector<std::uint32_t> system_ipv4_addresses() {
-    std::vector<std::uint32_t> lan, loopback;
-    ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0) return {};
-    for (ifaddrs* i = list; i; i = i->ifa_next) {
-        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
-        if (!(i->ifa_flags & IFF_UP)) continue;
-        std::uint32_t ip =
-            ntohl(reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr);
-        if (ip == 0) continue;
-        ((i->ifa_flags & IFF_LOOPBACK) ? loopback : lan).push_back(ip);
+std::vector<std::uint32_t> order_local_ips(std::span<const InterfaceAddress> interfaces) {
+    std::vector<std::uint32_t> kept;
+    for (bool loopback : {false, true}) {
+        for (const InterfaceAddress& a : interfaces) {
+            if (kept.size() == LOCAL_IP_COUNT) return kept;
+            if (a.up && a.ip != 0 && a.loopback == loopback) kept.push_back(a.ip);
+        }
     }
-    ::freeifaddrs(list);
-    lan.insert(lan.end(), loopback.begin(), loopback.end());
-    return lan;
+    return kept;
+}
+
+std::vector<std::uint32_t> system_ipv4_addresses() {
+    const std::vector<InterfaceAddress> interfaces = system_interface_addresses();
+    return order_local_ips(interfaces);
 }
 
 void collect_local_ips(UpgradeState& state, std::span<const std::uint32_t> addresses) {

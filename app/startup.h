@@ -8,11 +8,16 @@
 #include <vector>
 
 #include "common/state.h"
+#include "os/interfaces.h"
 
 namespace zoq {
 
-// The PC's IPv4 addresses in host order: interfaces that are up, non-loopback addresses first
-// (so that the default is one a device on the LAN can reach), loopback last.
+// The addresses the program keeps, in host order: those of interfaces that are up, without
+// 0.0.0.0, non-loopback first (so that the default is one a device on the LAN can reach) and
+// loopback last, each group in the system's order; at most eight.
+std::vector<std::uint32_t> order_local_ips(std::span<const InterfaceAddress> interfaces);
+
+// The PC's IPv4 addresses as the program keeps them: order_local_ips of the system's list.
 std::vector<std::uint32_t> system_ipv4_addresses();
 
 // Fills `local_ips` with the first eight of `addresses` (the first 0 ends the list) and sets

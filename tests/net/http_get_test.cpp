@@ -81,8 +81,14 @@ TEST_F(HttpGet, EachChallengeFormIsAnsweredWithCredentialsTheDeviceAccepts) {
         std::string nonce = test::auth_param(
             "\r\nAuthorization: Digest " + form.params.substr(form.params.find("nonce=")) + "\r\n",
             "nonce");
+        const std::size_t opaque_at = form.params.find("opaque=");
+        const std::string opaque =
+            opaque_at == std::string::npos
+                ? std::string()
+                : test::auth_param("\r\nAuthorization: Digest " + form.params.substr(opaque_at),
+                                   "opaque");
         FakeDevice device([&](int, const std::string& request) {
-            if (test::digest_ok(request, "secret", "ZOQ", nonce)) {
+            if (test::digest_ok(request, "secret", "ZOQ", nonce, opaque)) {
                 return Reply{Reply::Close, test::page_answer(), {}};
             }
             return Reply{Reply::Close, test::challenge_answer(form.params), {}};
@@ -113,6 +119,34 @@ TEST_F(HttpGet, EachChallengeFormIsAnsweredWithCredentialsTheDeviceAccepts) {
         EXPECT_EQ(r.find(", "), std::string::npos) << r;
         EXPECT_EQ(r.find(",nc=00000001,") != std::string::npos, form.qop) << r;
     }
+}
+
+// RFC 2617's own example (section 3.5) over the wire: with its client nonce in place of a
+// drawn one, the program must send the response printed in the RFC and echo the opaque.
+TEST_F(HttpGet, RfcExampleGetsTheRfcsResponse) {
+    const std::string params =
+        "realm=\"testrealm@host.com\", qop=\"auth\", "
+        "nonce=\"dcd98b7102dd2f0e8b11d0f600bfb0c093\", "
+        "opaque=\"5ccc069c403ebaf9f0171e9517f40e41\"";
+    FakeDevice device([&](int, const std::string& request) {
+        if (test::digest_ok(request, "Circle Of Life", "testrealm@host.com",
+                            "dcd98b7102dd2f0e8b11d0f600bfb0c093",
+                            "5ccc069c403ebaf9f0171e9517f40e41")) {
+            return Reply{Reply::Close, test::page_answer(), {}};
+        }
+        return Reply{Reply::Close, test::challenge_answer(params), {}};
+    });
+    ASSERT_TRUE(device.ok());
+    ASSERT_EQ(get("/dir/index.html"), -1);
+    copy_text(state->digest.username, "Mufasa");
+    copy_text(state->digest.password, "Circle Of Life");
+    copy_text(state->digest.cnonce, "0a4f113b");
+    EXPECT_GT(get("/dir/index.html"), 0);
+    EXPECT_STREQ(state->device_info.product_name.data(), "ZOQ-4502");
+    auto got = device.received();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(test::auth_param(got[1].request, "response"), "6629fae49393a05397450978507c4ef1");
+    EXPECT_EQ(test::auth_param(got[1].request, "opaque"), "5ccc069c403ebaf9f0171e9517f40e41");
 }
 
 TEST_F(HttpGet, TracesNeverCarryCredentials) {

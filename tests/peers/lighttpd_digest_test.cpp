@@ -21,6 +21,7 @@
 #include "res/templates.h"
 #include "tests/net/fake_device.h"
 #include "tests/support/child.h"
+#include "tests/support/peer.h"
 #include "web/digest.h"
 #include "web/http.h"
 #include "web/md5.h"
@@ -118,9 +119,7 @@ struct LighttpdDigest : ::testing::Test {
     std::unique_ptr<UpgradeState> state = std::make_unique<UpgradeState>();
 
     void SetUp() override {
-        if (::access(LIGHTTPD, X_OK) != 0) {
-            GTEST_SKIP() << LIGHTTPD << " is not installed (the project's setup installs it)";
-        }
+        ZOQ_REQUIRE_PEER(LIGHTTPD);
         state->instance = &ui;
         copy_text(state->device_ip_text, "127.0.0.2");
         state->rng.seed(2024);

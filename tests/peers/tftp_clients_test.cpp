@@ -19,6 +19,7 @@
 #include "common/text.h"
 #include "platform/scripted/scripted_toolkit.h"
 #include "res/templates.h"
+#include "tests/support/peer.h"
 #include "tests/support/process.h"
 #include "tftp/listener.h"
 
@@ -49,7 +50,7 @@ class TftpClients : public testing::TestWithParam<ClientCase> {};
 
 TEST_P(TftpClients, DownloadTheEmbeddedImageByteForByte) {
     const ClientCase& c = GetParam();
-    if (!std::filesystem::exists(c.program)) GTEST_SKIP() << c.program << " is not installed";
+    ZOQ_REQUIRE_PEER(c.program);
 
     ScriptedToolkit ui;
     FastClock clock;

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <net/if.h>
+#include <netinet/in.h>
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -50,6 +51,21 @@ bool enter_private_network() {
     ok = ok && ::ioctl(s, SIOCSIFFLAGS, &req) == 0;
     ::close(s);
     if (!ok) std::fprintf(stderr, "cannot bring lo up: %s\n", std::strerror(errno));
+    return ok;
+}
+
+bool add_loopback_address(std::uint32_t ip, const char* label) {
+    int s = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (s < 0) return false;
+    ifreq req{};
+    std::strncpy(req.ifr_name, label, IFNAMSIZ - 1);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(ip);
+    std::memcpy(&req.ifr_addr, &addr, sizeof addr);
+    const bool ok = ::ioctl(s, SIOCSIFADDR, &req) == 0;
+    if (!ok) std::fprintf(stderr, "cannot add an address to lo: %s\n", std::strerror(errno));
+    ::close(s);
     return ok;
 }
 

@@ -47,15 +47,36 @@ TEST(ParseStatus, Classes) {
 }
 
 TEST(ParseStatus, NeverReadsPastAnUnterminatedAnswer) {
+    struct Case {
+        std::string text;
+        int status;
+    };
+    const Case cases[] = {
+        {"HTTP/1.", STATUS_NOT_HTTP11},
+        {"HTTP/1.1", STATUS_NO_CODE},
+        {"HTTP/1.1 ", STATUS_NO_CODE},
+        {"HTTP/1.1\t \t", STATUS_NO_CODE},
+        {"HTTP/1.1 20", STATUS_OTHER},
+        {"HTTP/1.1 40", STATUS_OTHER},
+        {"HTTP/1.1 200", STATUS_OK},
+        {"HTTP/1.1x200", STATUS_OK},  // one character after the version, whatever it is
+        {"HTTP/1.1 401", STATUS_OTHER},
+        {"HTTP/1.1 401 WWW-Authenticate:", STATUS_OTHER},
+        {"HTTP/1.1 401 WWW-Authenticate: realm=\"r\",nonce=\"", STATUS_CHALLENGE},
+        // The last value runs to the end of the answer.
+        {"HTTP/1.1 401 WWW-Authenticate: realm=\"r\",nonce=\"n", STATUS_CHALLENGE},
+    };
     // Heap blocks of exactly the answer's size: the sanitizer builds catch any read beyond.
-    for (std::string text : {"HTTP/1.1", "HTTP/1.1 ", "HTTP/1.1 40", "HTTP/1.1 401",
-                             "HTTP/1.1 401 WWW-Authenticate: realm=\"r\",nonce=\"n"}) {
-        auto bytes = std::make_unique<char[]>(text.size());
-        text.copy(bytes.get(), text.size());
+    for (const Case& c : cases) {
+        auto bytes = std::make_unique<char[]>(c.text.size());
+        c.text.copy(bytes.get(), c.text.size());
         DigestChallenge d;
         Random rng;
-        int status = parse_status({bytes.get(), text.size()}, d, rng);
-        EXPECT_GE(status, -2) << text;
+        EXPECT_EQ(parse_status({bytes.get(), c.text.size()}, d, rng), c.status) << c.text;
+        if (c.status == STATUS_CHALLENGE) {
+            EXPECT_STREQ(d.realm.data(), "r") << c.text;
+            EXPECT_STREQ(d.nonce.data(), c.text.ends_with("n") ? "n" : "") << c.text;
+        }
     }
 }
 
