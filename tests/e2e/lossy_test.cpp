@@ -51,6 +51,29 @@ TEST_F(Lossy, ReorderedAndDelayedDatagrams) {
     EXPECT_FALSE(sim_.wait_for("protocol violation", 10)) << sim_.output();
 }
 
+TEST_F(Lossy, HttpOverALossyLink) {
+    // Lost, reordered and delayed TCP segments only stall the answers: every request still
+    // gets its whole answer, the password is asked for once, the upgrade succeeds.
+    start_device({"--drop", "40", "--reorder", "20", "--delay", "20", "--net-protocol", "http",
+                  "--net-seed", "3", "--auth", "qop", "--password", "pw"});
+    run([](ScriptedToolkit& ui) {
+        continue_notice(ui);
+        enter_device(ui);
+        ui.on_open(IDD_PASSWORD, {A::type(IDC_PASSWORD, "pw"), A::press(IDOK)});
+        ui.on_open(IDD_CONFIRM, {A::press(IDOK)});
+        ui.on_open(IDD_SUCCESS, {A::press(IDOK)});
+    });
+    expect_success_dialog();
+    expect_device_got_the_image();
+    EXPECT_EQ(count("open 104"), 1) << seen();
+    bool stalled = false;
+    for (const auto& line : sim_.lines()) {
+        stalled = stalled || (line.rfind("http: network: dropped ", 0) == 0 &&
+                              line.rfind("http: network: dropped 0,", 0) != 0);
+    }
+    EXPECT_TRUE(stalled) << sim_.output();
+}
+
 TEST_F(Lossy, SlowHttpAnswersOneByteAtATime) {
     start_device({"--slow-http-ms", "1"});
     run(upgrade_and_close_success);
