@@ -82,11 +82,15 @@ struct Rig {
     }
 };
 
-// The next datagram that is not a resend of `previous` (a slow run may resend).
-std::optional<Datagram> next_new(const UdpPeer& device, unsigned opcode, unsigned previous) {
+// The next datagram that is neither a resent OACK nor a resend of DATA block `previous`: on a
+// loaded machine the session may resend before the device's ACK reaches it.
+std::optional<Datagram> next_new(const UdpPeer& device, unsigned previous) {
     for (;;) {
         auto d = device.receive(5000);
-        if (!d || !(d->opcode() == opcode && d->block() == previous)) return d;
+        if (!d) return d;
+        if (d->opcode() == 6) continue;
+        if (d->opcode() == 3 && previous > 0 && d->block() == previous) continue;
+        return d;
     }
 }
 
@@ -104,7 +108,7 @@ void play_to_end(Rig& rig, std::span<const std::uint8_t> image, std::uint32_t fr
     const auto count = static_cast<std::uint32_t>(image.size() / 512 + 1);
     rig.to_server(rig.device, ack_packet(from_ack));
     for (std::uint32_t block = from_ack + 1; block <= count; ++block) {
-        auto d = next_new(rig.device, 3, (block - 1) & 0xFFFFu);
+        auto d = next_new(rig.device, (block - 1) & 0xFFFFu);
         ASSERT_TRUE(d) << "no block " << block;
         ASSERT_NO_FATAL_FAILURE(expect_block(*d, image, block));
         rig.to_server(rig.device, ack_packet(block));
@@ -122,7 +126,7 @@ TEST(HostileTftp, AcksFromTheDevicesAddressButAnotherPortAreIgnored) {
     ASSERT_EQ(oack->opcode(), 6u);
     for (int i = 0; i < 50; ++i) rig.to_server(other_port, ack_packet(0));
     // Only the OACK's resend may come: the other port's ACKs moved nothing.
-    auto d = rig.device.receive(400);
+    auto d = rig.device.receive(3000);
     ASSERT_TRUE(d) << "the OACK is resent after 100 ms of silence";
     EXPECT_EQ(d->opcode(), 6u);
     EXPECT_FALSE(other_port.receive(50)) << "no answer, not even an ERROR, to another port";
@@ -139,7 +143,7 @@ TEST(HostileTftp, ErrorPacketsAreSilence) {
     error.insert(error.end(), text.begin(), text.end());
     error.push_back(0);
     for (int i = 0; i < 3; ++i) rig.to_server(rig.device, error);
-    auto again = rig.device.receive(1000);
+    auto again = rig.device.receive(3000);
     ASSERT_TRUE(again);
     EXPECT_EQ(again->opcode(), 6u) << "the OACK goes again, as after silence";
     play_to_end(rig, image, 0);
@@ -150,7 +154,7 @@ TEST(HostileTftp, DatagramsLongerThanABlock) {
     Rig rig(image);
     ASSERT_TRUE(rig.device.receive(5000));
     rig.to_server(rig.device, ack_packet(0));
-    auto d1 = next_new(rig.device, 6, 0);
+    auto d1 = next_new(rig.device, 0);
     ASSERT_TRUE(d1);
     ASSERT_NO_FATAL_FAILURE(expect_block(*d1, image, 1));
     // A 9000-byte DATA lookalike and a 4000-byte ERROR: silence, whatever their length.
@@ -165,7 +169,7 @@ TEST(HostileTftp, DatagramsLongerThanABlock) {
     put_be16(long_ack.data(), 4);
     put_be16(long_ack.data() + 2, 1);
     rig.to_server(rig.device, long_ack);
-    auto d2 = next_new(rig.device, 3, 1);
+    auto d2 = next_new(rig.device, 1);
     ASSERT_TRUE(d2);
     ASSERT_NO_FATAL_FAILURE(expect_block(*d2, image, 2));
     play_to_end(rig, image, 2);
@@ -184,7 +188,7 @@ TEST(HostileTftp, StrangersReadRequestsDuringTheTransfer) {
         // Before every block the stranger asks for the same file, and ACKs too.
         rig.to_server(stranger, test::rrq_packet("/zoq1.bi1", {"octet", "tsize", "0"}));
         rig.to_server(stranger, ack_packet(block));
-        auto d = next_new(rig.device, 3, (block - 1) & 0xFFFFu);
+        auto d = next_new(rig.device, (block - 1) & 0xFFFFu);
         ASSERT_TRUE(d) << "no block " << block;
         ASSERT_NO_FATAL_FAILURE(expect_block(*d, image, block));
         if (block <= 5) {
@@ -209,7 +213,7 @@ TEST(HostileTftp, LargestImageEndsAtBlock65535) {
     rig.to_server(rig.device, ack_packet(0));
     std::uint32_t last = 0;
     for (std::uint32_t block = 1; block <= 65535; ++block) {
-        auto d = next_new(rig.device, 3, (block - 1) & 0xFFFFu);
+        auto d = next_new(rig.device, (block - 1) & 0xFFFFu);
         ASSERT_TRUE(d) << "no block " << block;
         // Every 1000th block in full; the rest by number and length.
         if (block % 1000 == 0 || block == 65535) {
