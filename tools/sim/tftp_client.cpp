@@ -281,7 +281,8 @@ void Download::on_data(const std::uint8_t* p, std::size_t n) {
             }
             // A resent block means our acknowledgement went missing: answer it again.
             resend_last();
-        } else if (b_.net.any() && ((next_block_ - wire) & 0xFFFFu) < 0x8000u) {
+        } else if (unsigned behind = (next_block_ - wire) & 0xFFFFu;
+                   b_.net.any() && behind >= 2 && behind < 0x8000u) {
             // An older copy that the bad network held back: late, not wrong.
             ++late_blocks_;
         } else {
