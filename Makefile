@@ -48,17 +48,7 @@ fuzz-coverage: setup
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
-check-# By hand: every fuzz target to ten million executions (RUNS=N for another count); long.
-fuzz-long: setup
-	@cmake --preset fuzz $(CMAKE_ARGS) >/dev/null
-	@cmake --build --preset fuzz -j $(JOBS)
-	@scripts/fuzz-long
-
-# Lines of the program that the saved fuzz inputs reach (llvm-cov), in build/fuzz-coverage/.
-fuzz-coverage: setup
-	@JOBS=$(JOBS) scripts/fuzz-coverage
-
-format:
+check-format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 clean:
