@@ -15,6 +15,7 @@ namespace zoq {
 class Toolkit;
 class Clock;
 class Heartbeat;
+class ThreadStarter;
 
 // First local TCP port of every HTTP connection to the device.
 inline constexpr std::uint16_t HTTP_LOCAL_PORT = 23456;
@@ -71,6 +72,9 @@ struct UpgradeState {
     Clock* clock = nullptr;
     // The transfer's 1 ms beat; null means the system's. Tests set their own.
     Heartbeat* heartbeat = nullptr;
+    // Where the request workers and the TFTP listener get their threads; null means the
+    // system's. Tests set one that refuses.
+    ThreadStarter* threads = nullptr;
 
     FirmwareImage image{};
     Text<32> model_name{};

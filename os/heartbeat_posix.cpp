@@ -6,6 +6,7 @@
 
 #include <poll.h>
 #include <sys/timerfd.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -38,8 +39,10 @@ class TimerHeartbeat final : public Heartbeat {
             const int n = ::poll(fds, 2, STOPPED_TIMER_BOUND_MS);
             if (n < 0) {
                 if (errno == EINTR) continue;
-                // A poll that cannot wait must not spin the loop: let the bound pass as beats.
-                wake.beats = STOPPED_TIMER_BOUND_MS;
+                // A poll that cannot wait must neither spin nor hurry the count.
+                const timespec beat{0, 1000000};
+                ::nanosleep(&beat, nullptr);
+                wake.beats = 1;
                 return wake;
             }
             if (n == 0) {
@@ -85,9 +88,9 @@ class ClockHeartbeat final : public Heartbeat {
             now = Clock::now();
             if (now >= next_beat_) {
                 // A late wake reports every millisecond that passed, not one.
-                const auto late = (now - next_beat_) / BEAT;
-                wake.beats = clamp_beats(static_cast<std::uint64_t>(late) + 1);
-                next_beat_ += BEAT * (static_cast<std::uint64_t>(late) + 1);
+                const auto due = (now - next_beat_) / BEAT + 1;
+                wake.beats = clamp_beats(static_cast<std::uint64_t>(due));
+                next_beat_ += BEAT * due;
             }
             if (wake.readable || wake.beats > 0) return wake;
             if (n < 0 && poll_error != EINTR) {

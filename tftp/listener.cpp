@@ -4,12 +4,14 @@
 #include <sys/socket.h>
 
 #include <cstring>
+#include <exception>
 #include <new>
 #include <thread>
 
 #include "common/process.h"
 #include "common/text.h"
 #include "common/trace.h"
+#include "os/thread.h"
 #include "res/templates.h"
 #include "res/texts.h"
 #include "ui/helpers.h"
@@ -160,7 +162,16 @@ std::uint16_t tftp_listener_start(UpgradeState& state, std::uint32_t local_ip) {
             break;
     }
     const std::uint16_t port = listener->port;
-    std::thread(tftp_listener_thread, std::ref(state), listener).detach();
+    try {
+        start_thread(state.threads, [&state, listener] {
+            tftp_listener_thread(state, listener);
+        }).detach();
+    } catch (const std::exception&) {
+        // The system refused the thread (or the memory for it): as short of resources as a
+        // listener record that cannot be allocated, and told the same way.
+        show_error(*state.instance, MSG_TFTP_MALLOC);
+        end_process();
+    }
     return port;
 }
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -11,6 +12,7 @@
 #include "common/process.h"
 #include "common/text.h"
 #include "common/trace.h"
+#include "os/thread.h"
 #include "res/templates.h"
 #include "res/texts.h"
 #include "ui/helpers.h"
@@ -102,13 +104,22 @@ int run_request(UpgradeState& state, std::uint32_t local_ip, std::uint16_t local
                              device_port, path,     buffer,     capacity};
         DialogHandle dialog = ui.create_dialog(IDD_PROGRESS, progress_dialog_proc, &state);
         WorkerEnd end;
-        std::thread worker([&state, &params, &end] {
-            int result = request_worker(state, params);
-            std::lock_guard lock(end.mutex);
-            end.result = result;
-            end.ended = true;
-            end.ended_cv.notify_all();
-        });
+        std::thread worker;
+        try {
+            worker = start_thread(state.threads, [&state, &params, &end] {
+                int result = request_worker(state, params);
+                std::lock_guard lock(end.mutex);
+                end.result = result;
+                end.ended = true;
+                end.ended_cv.notify_all();
+            });
+        } catch (const std::exception&) {
+            // Without a worker the request is never made: the program itself could not open
+            // its connection to the device, which is what the message says.
+            ui.destroy_dialog(dialog);
+            show_error(ui, MSG_HTTP_OPEN);
+            end_process();
+        }
         for (;;) {
             {
                 std::lock_guard lock(end.mutex);

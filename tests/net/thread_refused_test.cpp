@@ -1,0 +1,85 @@
+// SPDX-License-Identifier: MIT
+// A system that refuses the request worker's or the TFTP listener's thread: one message box,
+// then the process ends with exit code 0, as for every other fatal condition; never an abort.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "common/state.h"
+#include "os/thread.h"
+#include "platform/scripted/scripted_toolkit.h"
+#include "tests/support/child.h"
+#include "tftp/listener.h"
+#include "web/request.h"
+
+namespace zoq {
+namespace {
+
+constexpr std::uint32_t PC_IP = 0x7F000001;      // 127.0.0.1
+constexpr std::uint32_t DEVICE_IP = 0x7F000002;  // 127.0.0.2
+
+class RefusingStarter final : public ThreadStarter {
+  public:
+    std::thread start(std::function<void()>) override {
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
+                                "no thread for the test");
+    }
+};
+
+// Runs `call` in a child on a state whose threads are refused; what the user saw comes back.
+test::ChildResult run_refused(const std::function<void(UpgradeState&)>& call) {
+    return test::run_in_child(
+        [&](int fd) {
+            auto* ui = new ScriptedToolkit;
+            auto* state = new UpgradeState;
+            auto* threads = new RefusingStarter;
+            ui->set_record_fd(fd);
+            state->instance = ui;
+            state->threads = threads;
+            call(*state);
+        },
+        20000);
+}
+
+std::vector<std::string> messages(const test::ChildResult& r) {
+    std::vector<std::string> out;
+    std::copy_if(r.lines.begin(), r.lines.end(), std::back_inserter(out),
+                 [](const std::string& l) { return l.rfind("message ", 0) == 0; });
+    return out;
+}
+
+TEST(ThreadRefused, RequestWorkerEndsWithTheHttpOpenMessage) {
+    const test::ChildResult r = run_refused([](UpgradeState& state) {
+        run_request(state, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80, STATUS_PAGE_PATH,
+                    state.response_buffer.data(), RESPONSE_CAPACITY);
+    });
+    ASSERT_TRUE(r.exited) << "signal " << r.signal << (r.timed_out ? ", timed out" : "");
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(messages(r), std::vector<std::string>{"message ZOQ Firwmare Upgrade Error|"
+                                                    "Upgrade Failed: Can't open HTTP socket"});
+    // The connecting dialog does not stay behind the message with a frozen bar.
+    const auto open = std::find(r.lines.begin(), r.lines.end(), "open 105");
+    const auto destroy = std::find(r.lines.begin(), r.lines.end(), "destroy 105");
+    const auto message = std::find_if(r.lines.begin(), r.lines.end(), [](const std::string& l) {
+        return l.rfind("message ", 0) == 0;
+    });
+    EXPECT_TRUE(open < destroy && destroy < message);
+}
+
+TEST(ThreadRefused, ListenerEndsWithTheListenerMessage) {
+    const test::ChildResult r =
+        run_refused([](UpgradeState& state) { tftp_listener_start(state, PC_IP); });
+    ASSERT_TRUE(r.exited) << "signal " << r.signal << (r.timed_out ? ", timed out" : "");
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(messages(r), std::vector<std::string>{"message ZOQ Firwmare Upgrade Error|"
+                                                    "Upgrade Failed: Can't malloc for TFTP "
+                                                    "listener"});
+    EXPECT_EQ(std::count(r.lines.begin(), r.lines.end(), "open 114"), 0);
+}
+
+}  // namespace
+}  // namespace zoq
