@@ -5,11 +5,13 @@ PRESET ?= default
 JOBS ?= $(shell nproc)
 # The package sets (scripts/packages/*.txt) a target needs; its prerequisites install them.
 SETS = run
-test test-asan test-tsan fuzz: SETS = run test package
+test test-asan test-tsan fuzz fuzz-long: SETS = run test package
+fuzz-coverage: SETS = run test package coverage
 package: SETS = run package
 windows test-windows: SETS = run test windows
 
 .PHONY: setup build run test test-asan test-tsan fuzz format check-format sim clean windows test-windows
+.PHONY: fuzz-long fuzz-coverage
 
 setup:
 	@scripts/setup $(SETS)
@@ -62,6 +64,16 @@ windows: setup
 # The unit and net suites as Windows programs under Wine (one at a time: they share a prefix).
 test-windows: windows
 	@ctest --preset windows
+
+# By hand: every fuzz target to ten million executions (RUNS=N for another count); long.
+fuzz-long: setup
+	@cmake --preset fuzz $(CMAKE_ARGS) >/dev/null
+	@cmake --build --preset fuzz -j $(JOBS)
+	@scripts/fuzz-long
+
+# Lines of the program that the saved fuzz inputs reach (llvm-cov), in build/fuzz-coverage/.
+fuzz-coverage: setup
+	@JOBS=$(JOBS) scripts/fuzz-coverage
 
 format:
 	@$(CXX_FILES); echo "$$files" | xargs clang-format -i

@@ -108,7 +108,13 @@ int http_get(UpgradeState& state, std::uint32_t local_ip, std::uint16_t local_po
         s = tcp_connect(*state.instance, local_ip, local_port, device_ip, device_port);
     }
     if (!s.valid()) return 0;
+    int result = http_exchange(state, s.fd(), path, buffer, capacity);
+    s.close();
+    return result;
+}
 
+int http_exchange(UpgradeState& state, int socket, const char* path, char* buffer, int capacity) {
+    if (capacity <= 0) return 0;
     RequestWriter w{buffer, static_cast<std::size_t>(capacity)};
     w.put("GET ");
     w.put(path);
@@ -132,19 +138,18 @@ int http_get(UpgradeState& state, std::uint32_t local_ip, std::uint16_t local_po
     trace("HTTP GET %s (%zu bytes)\n", path, w.length);
     // A device that has already closed must not end the program with a broken-pipe signal; a
     // failed send shows as an empty answer.
-    [[maybe_unused]] long sent = send_stream(s.fd(), buffer, w.length);
+    [[maybe_unused]] long sent = send_stream(socket, buffer, w.length);
 
     // The request bytes (and credentials) are gone from the buffer as soon as reading begins.
     std::memset(buffer, 0, w.length);
     int total = 0;
     while (total < capacity) {
-        long n = receive_stream(s.fd(), buffer + total, static_cast<std::size_t>(capacity - total));
+        long n = receive_stream(socket, buffer + total, static_cast<std::size_t>(capacity - total));
         if (n <= 0) break;
         total += static_cast<int>(n);
         buffer[total] = '\0';
     }
     trace("HTTP received %d bytes\n", total);
-    s.close();
     std::string_view response(buffer, static_cast<std::size_t>(total));
 
     int status;

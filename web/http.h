@@ -42,6 +42,10 @@ int http_get(UpgradeState& state, std::uint32_t local_ip, std::uint16_t local_po
              std::uint32_t device_ip, std::uint16_t device_port, const char* path, char* buffer,
              int capacity);
 
+// The exchange on a connected socket: the request, the whole answer up to the device's end of
+// the connection (or `capacity` bytes), its class and the values. Results as http_get's.
+int http_exchange(UpgradeState& state, int socket, const char* path, char* buffer, int capacity);
+
 // The class of an answer (a zero byte ends it); fills `digest` for class 1.
 int parse_status(std::string_view response, DigestChallenge& digest, Random& rng);
 

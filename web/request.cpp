@@ -34,6 +34,14 @@ constexpr int PROGRESS_MAX = 100;
 
 }  // namespace
 
+ChallengeStep after_challenge(const DigestChallenge& digest, int repeats) {
+    // A stored password and a nonce not used yet: the device wants the known credentials
+    // under a fresh nonce (after its restart, say), not a new password.
+    return digest.password[0] != '\0' && digest.nonce_count == 0 && repeats == 0
+               ? ChallengeStep::RepeatSilently
+               : ChallengeStep::AskPassword;
+}
+
 int request_worker(UpgradeState& state, const RequestParams& p) {
     return http_get(state, p.local_ip, p.local_port, p.device_ip, p.device_port, p.path, p.buffer,
                     p.capacity);
@@ -137,10 +145,8 @@ int run_request(UpgradeState& state, std::uint32_t local_ip, std::uint16_t local
         bool repeat_silently;
         {
             std::lock_guard lock(state.shared_mutex);
-            // A stored password and a nonce not used yet: the device wants the known
-            // credentials under a fresh nonce (after its restart, say), not a new password.
             repeat_silently =
-                state.digest.password[0] != '\0' && state.digest.nonce_count == 0 && repeats == 0;
+                after_challenge(state.digest, repeats) == ChallengeStep::RepeatSilently;
         }
         if (repeat_silently) {
             trace("HTTP repeat with a new nonce\n");

@@ -31,6 +31,11 @@ struct RequestParams {
     int capacity = 0;
 };
 
+// After a 401 with a usable challenge: repeat at once with the stored password under the new
+// nonce (only once in a row), or ask the user.
+enum class ChallengeStep { RepeatSilently, AskPassword };
+ChallengeStep after_challenge(const DigestChallenge& digest, int repeats);
+
 // The worker's body: one http_get with the request fields; returns its result.
 int request_worker(UpgradeState& state, const RequestParams& params);
 

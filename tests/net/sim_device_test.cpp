@@ -123,6 +123,46 @@ TEST(SimDevice, FaultsOfTheWebServer) {
     }
 }
 
+TEST(SimDevice, BadNetworkAndSlowAnswersOfTheWebServer) {
+    using Clock = std::chrono::steady_clock;
+    {
+        // Every segment lost four times: the answer waits 200 + 400 + 800 + 1600 ms, whole.
+        Process sim;
+        ASSERT_TRUE(sim.start(
+            {SIM, "--drop", "100", "--net-protocol", "http", "--net-direction", "from-device"}));
+        ASSERT_TRUE(sim.wait_for("ready", 5000)) << sim.output();
+        const auto start = Clock::now();
+        HttpAnswer answer = http_exchange("/admin/advanced");
+        EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(3000));
+        EXPECT_TRUE(answer.closed);
+        EXPECT_EQ(field(answer.text, "Product Name:"), "ZOQ-4502");
+        EXPECT_TRUE(sim.wait_for("http: network: dropped 4, ", 1000)) << sim.output();
+    }
+    {
+        // One byte per write: the client sees the answer arrive in many small pieces.
+        Process sim;
+        ASSERT_TRUE(sim.start({SIM, "--slow-http-ms", "2"}));
+        ASSERT_TRUE(sim.wait_for("ready", 5000)) << sim.output();
+        Socket s(::socket(AF_INET, SOCK_STREAM, 0));
+        sockaddr_in a{};
+        fill_sockaddr(LOOPBACK_DEVICE, 80, a);
+        ASSERT_EQ(::connect(s.fd(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        std::string request = "GET /admin/advanced HTTP/1.1\r\n\r\n";
+        ::send(s.fd(), request.data(), request.size(), MSG_NOSIGNAL);
+        std::string got;
+        int pieces = 0;
+        char buf[4096];
+        while (wait_readable(s.fd(), 3000)) {
+            ssize_t n = ::recv(s.fd(), buf, sizeof buf, 0);
+            if (n <= 0) break;
+            got.append(buf, static_cast<std::size_t>(n));
+            ++pieces;
+        }
+        EXPECT_EQ(field(got, "Software Version:"), "5.2.10(001)");
+        EXPECT_GT(pieces, static_cast<int>(got.size()) / 20) << "arrived in " << pieces;
+    }
+}
+
 struct DigestCase {
     const char* mode;
     std::vector<const char*> challenge_has;
@@ -265,6 +305,18 @@ TEST(SimDevice, UpgradeRequestFetchesTheNamedFileAndRestarts) {
         {"every 2nd ack left out", {"--drop-ack-every", "2"}, NONE, true, "ok", "9.9.9(009)"},
         {"duplicate acks", {"--duplicate-acks"}, NONE, true, "ok", "9.9.9(009)"},
         {"stray datagram", {"--stray-from-other-port"}, NONE, true, "ok", "9.9.9(009)"},
+        {"network repeats every ACK",
+         {"--duplicate", "100", "--net-direction", "from-device", "--net-protocol", "tftp"},
+         NONE,
+         true,
+         "ok",
+         "9.9.9(009)"},
+        {"network loses what reaches the device",
+         {"--drop", "30", "--net-direction", "to-device", "--net-seed", "4"},
+         NONE,
+         true,
+         "ok",
+         "9.9.9(009)"},
     };
     const Bytes image = small_image(1100, "9.9.9(009)");
     const std::string image_path = write_temp(image);
@@ -316,7 +368,17 @@ TEST(SimDevice, UpgradeRequestFetchesTheNamedFileAndRestarts) {
             EXPECT_TRUE(sim.wait_for("ignored the stray datagram and sent block 2 again", 100))
                 << sim.output();
         }
-        EXPECT_EQ(acks_for_block_1, std::string(c.name) == "duplicate acks" ? 2u : 1u);
+        const std::string name = c.name;
+        if (name == "network loses what reaches the device") {
+            // Lost blocks were sent again; the device saw a share of them go missing.
+            EXPECT_GE(acks_for_block_1, 1u);
+            EXPECT_TRUE(sim.wait_for("tftp: network to the device: dropped ", 100)) << sim.output();
+            EXPECT_FALSE(sim.wait_for("tftp: network to the device: dropped 0,", 10))
+                << sim.output();
+        } else {
+            bool twice = name == "duplicate acks" || name == "network repeats every ACK";
+            EXPECT_EQ(acks_for_block_1, twice ? 2u : 1u);
+        }
         EXPECT_EQ(sim.output().find("protocol violation"), std::string::npos) << sim.output();
     }
     ::unlink(image_path.c_str());

@@ -2,6 +2,7 @@
 #include "tools/sim/device.h"
 
 #include <arpa/inet.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -41,6 +42,7 @@ Device::Device(const SimOptions& options, std::vector<std::uint8_t> expected, Ou
       out_(out),
       stop_fd_(stop_fd),
       digest_(options),
+      http_dice_(options.net.seed ^ 0x5EEDull),
       version_(options.version) {
     in_addr addr{};
     if (::inet_pton(AF_INET, options.address.c_str(), &addr) == 1) own_ip_ = ntohl(addr.s_addr);
@@ -66,6 +68,43 @@ bool Device::open_listener() {
     return true;
 }
 
+bool Device::pause(unsigned ms) {
+    if (ms == 0) return true;
+    pollfd stop = {stop_fd_, POLLIN, 0};
+    if (::poll(&stop, stop_fd_ >= 0 ? 1 : 0, static_cast<int>(ms)) > 0) {
+        stopped_ = true;
+        return false;
+    }
+    return true;
+}
+
+bool Device::answer(int fd, std::string_view data) {
+    if (options_.slow_http_ms > 0) {
+        // Each byte its own segment: no coalescing of the small writes.
+        int on = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        for (std::size_t i = 0; i < data.size(); ++i) {
+            if (!send_all(fd, data.substr(i, 1))) return false;
+            if (i + 1 < data.size() && !pause(options_.slow_http_ms)) return false;
+        }
+        return true;
+    }
+    if (!options_.net_http || !options_.net.from_device || !options_.net.any()) {
+        return send_all(fd, data);
+    }
+    constexpr std::size_t SEGMENT = 1448;  // an Ethernet segment's payload with timestamps
+    int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    std::vector<unsigned> stalls =
+        stream_stalls(options_.net, http_dice_, data.size(), SEGMENT, http_counts_);
+    for (std::size_t k = 0; k < stalls.size(); ++k) {
+        if (!pause(stalls[k])) return false;
+        if (!send_all(fd, data.substr(k * SEGMENT, SEGMENT))) return false;
+    }
+    out_.line("http: network: %s", describe(http_counts_).c_str());
+    return true;
+}
+
 void Device::finish_connection(Socket connection) {
     if (options_.never_close) {
         out_.line("http: keeping the connection open (fault)");
@@ -83,12 +122,17 @@ void Device::finish_connection(Socket connection) {
 void Device::answer_status(Socket& connection) {
     StatusValues values{options_.product, options_.mac, version_, options_.hardware,
                         options_.serial};
-    send_all(connection.fd(), http_answer(200, "OK", "", status_page(values)));
+    answer(connection.fd(), http_answer(200, "OK", "", status_page(values)));
     out_.line("http: 200 status page, software version %s", version_.c_str());
     if (upgraded_ && options_.exit_after_upgrade) done_ = true;
 }
 
 void Device::serve(Socket connection, const std::string& peer) {
+    if (options_.net_http && options_.net.to_device && options_.net.any()) {
+        // The request (one segment) crosses the same bad link on its way here.
+        unsigned stall = stream_stalls(options_.net, http_dice_, 1, 1, http_counts_).front();
+        if (!pause(stall)) return;
+    }
     std::string raw;
     ReadOutcome read =
         read_http_request(connection.fd(), options_.request_timeout_ms, stop_fd_, raw);
@@ -98,14 +142,14 @@ void Device::serve(Socket connection, const std::string& peer) {
                                                          : "no whole request in time";
         out_.line("http: connection from %s: %s", peer.c_str(), why);
         if (read == ReadOutcome::TooLong) {
-            send_all(connection.fd(), http_answer(400, "Bad Request", "", "<html>400</html>"));
+            answer(connection.fd(), http_answer(400, "Bad Request", "", "<html>400</html>"));
         }
         return;
     }
     HttpRequest request;
     if (!parse_http_request(raw, request)) {
         out_.line("http: malformed request from %s", peer.c_str());
-        send_all(connection.fd(), http_answer(400, "Bad Request", "", "<html>400</html>"));
+        answer(connection.fd(), http_answer(400, "Bad Request", "", "<html>400</html>"));
         finish_connection(std::move(connection));
         return;
     }
@@ -116,8 +160,8 @@ void Device::serve(Socket connection, const std::string& peer) {
         return;
     }
     if (request.method != "GET") {
-        send_all(connection.fd(), http_answer(405, "Method Not Allowed", "Allow: GET\r\n",
-                                              "<html>405 Method Not Allowed</html>"));
+        answer(connection.fd(), http_answer(405, "Method Not Allowed", "Allow: GET\r\n",
+                                            "<html>405 Method Not Allowed</html>"));
         out_.line("http: 405 for %s", request.method.c_str());
         finish_connection(std::move(connection));
         return;
@@ -127,9 +171,8 @@ void Device::serve(Socket connection, const std::string& peer) {
         if (verdict != Verdict::Ok) {
             bool stale = verdict == Verdict::StaleNonce;
             if (stale || options_.new_nonce_per_challenge) digest_.renew_nonce();
-            send_all(connection.fd(),
-                     http_answer(401, "Unauthorized", digest_.challenge_line(stale),
-                                 "<html><body>401 Unauthorized</body></html>"));
+            answer(connection.fd(), http_answer(401, "Unauthorized", digest_.challenge_line(stale),
+                                                "<html><body>401 Unauthorized</body></html>"));
             out_.line("auth: %s -> 401, nonce %s", verdict_text(verdict), digest_.nonce().c_str());
             finish_connection(std::move(connection));
             return;
@@ -142,15 +185,15 @@ void Device::serve(Socket connection, const std::string& peer) {
     } else if (request.target.starts_with(UPGRADE_PREFIX)) {
         auto target = parse_upgrade_target(request.target);
         if (!target) {
-            send_all(connection.fd(), http_answer(400, "Bad Request", "",
-                                                  "<html><body>Bad upgrade request</body></html>"));
+            answer(connection.fd(), http_answer(400, "Bad Request", "",
+                                                "<html><body>Bad upgrade request</body></html>"));
             out_.line("http: 400 bad upgrade request");
             finish_connection(std::move(connection));
             return;
         }
         start_upgrade(connection, *target, peer);
     } else {
-        send_all(connection.fd(), http_answer(404, "Not Found", "", "<html>404 Not Found</html>"));
+        answer(connection.fd(), http_answer(404, "Not Found", "", "<html>404 Not Found</html>"));
         out_.line("http: 404 for %s", request.target.c_str());
         finish_connection(std::move(connection));
     }
@@ -159,10 +202,10 @@ void Device::serve(Socket connection, const std::string& peer) {
 void Device::start_upgrade(Socket& connection, const UpgradeTarget& target,
                            const std::string& peer) {
     std::string server = dotted(target.server_ip) + ":" + std::to_string(target.server_port);
-    send_all(connection.fd(),
-             http_answer(200, "OK", "",
-                         "<html><body>Upgrading: fetching the firmware from tftp://" + server +
-                             target.file + "</body></html>"));
+    answer(connection.fd(),
+           http_answer(200, "OK", "",
+                       "<html><body>Upgrading: fetching the firmware from tftp://" + server +
+                           target.file + "</body></html>"));
     out_.line("upgrade request from %s: tftp server %s file %s", peer.c_str(), server.c_str(),
               target.file.c_str());
     if (options_.never_close_upgrade && !options_.never_close) {
@@ -182,6 +225,7 @@ void Device::start_upgrade(Socket& connection, const UpgradeTarget& target,
     behaviour.timeout_ms = options_.tftp_timeout_ms;
     behaviour.retries = options_.tftp_retries;
     behaviour.progress_every = options_.progress_every;
+    if (options_.net_tftp) behaviour.net = options_.net;
     DownloadResult result = tftp_download(plan, behaviour, expected_, out_, stop_fd_);
     if (result.interrupted) {
         stopped_ = true;
@@ -230,6 +274,7 @@ void Device::come_back() {
         return;
     }
     digest_.renew_nonce();
+    if (options_.password_after) digest_.set_password(*options_.password_after);
     version_ = version_after_restart_;
     upgraded_ = true;
     phase_ = Phase::Up;

@@ -37,6 +37,11 @@ class Device {
     void come_back();
     void finish_connection(Socket connection);
     void poll_held();
+    // Writes one answer as the network lets it through: whole, segment by segment with the
+    // stalls of a lossy link, or one byte at a time.
+    bool answer(int fd, std::string_view data);
+    // Waits `ms`, or less when the device is told to stop (then false).
+    bool pause(unsigned ms);
 
     const SimOptions& options_;
     std::vector<std::uint8_t> expected_;
@@ -45,6 +50,8 @@ class Device {
     std::uint32_t own_ip_ = 0;
 
     DigestServer digest_;
+    FaultDice http_dice_;
+    FaultCounts http_counts_;
     Socket listener_;
     std::vector<Socket> held_;  // connections the device keeps open (faults)
     Phase phase_ = Phase::Up;

@@ -46,6 +46,7 @@ class DigestServer {
 
     // A nonce never issued before by this run.
     void renew_nonce();
+    void set_password(std::string password) { password_ = std::move(password); }
     const std::string& nonce() const { return nonce_; }
 
     // The whole "WWW-Authenticate: Digest ...\r\n" line for the current nonce.

@@ -68,6 +68,7 @@ The upgrade (/admin/upgrade?tftp://A.B.C.D:PORT/NAME):
 Faults:
   --wrong-version-after TEXT  report TEXT as the version after a good upgrade
   --never-return           never come back after the restart
+  --password-after TEXT    come back from the restart with this password
   --no-answer              nothing listens on the HTTP port (connection refused)
   --no-reply               accept and read requests, never answer nor close
   --never-close            answer, but never close the connection
@@ -80,6 +81,27 @@ Faults:
   --stray-from-other-port  acknowledge one block (--stray-at-block, default 2) from another
                            UDP port first; the server must ignore that datagram
   --stray-at-block N       the block for --stray-from-other-port
+
+A bad network (rates in percent, 0 to 100; decisions follow --net-seed, so a run repeats):
+  --drop PCT               lose this share of the datagrams
+  --duplicate PCT          deliver this share twice
+  --reorder PCT            hold this share back until the next datagram has gone past (at
+                           most --reorder-ms, default 20)
+  --delay PCT              hold this share back for --delay-ms (default 50)
+  --delay-ms N             how long a delayed datagram is held
+  --reorder-ms N           longest wait for a datagram that is to overtake a held one
+  --net-seed N             seed of the decisions (default 1)
+  --net-direction DIR      both (default), to-device (what the PC sends), from-device (what
+                           the device sends)
+  --net-protocol P         both (default), tftp, http
+                           TFTP: each rate applies to each datagram. HTTP runs over TCP,
+                           which never loses, repeats or reorders bytes: there a lost segment
+                           (1448 bytes) arrives after a retransmission time-out of 200 ms,
+                           doubled on each further loss; a reordered one after --reorder-ms;
+                           a delayed one after --delay-ms; a duplicate is not seen at all. The
+                           answer is written segment by segment with those stalls, and a
+                           request from the PC waits the same way before it is read.
+  --slow-http-ms N         answer HTTP one byte at a time, N ms apart (0: off)
 
 Running:
   --request-timeout-ms N   how long to wait for a request's header (default 5000)
@@ -253,6 +275,10 @@ ParseOutcome parse_options(int argc, char** argv, SimOptions& o, std::string& er
             std::string v;
             ok = text(v);
             o.wrong_version_after = v;
+        } else if (name == "--password-after") {
+            std::string v;
+            ok = text(v);
+            o.password_after = v;
         } else if (name == "--never-return") {
             ok = flag(o.never_return);
         } else if (name == "--no-answer") {
@@ -280,6 +306,55 @@ ParseOutcome parse_options(int argc, char** argv, SimOptions& o, std::string& er
                 error = "--stray-at-block: blocks count from 1";
                 ok = false;
             }
+        } else if (name == "--drop") {
+            ok = number(100, n);
+            o.net.drop = static_cast<unsigned>(n);
+        } else if (name == "--duplicate") {
+            ok = number(100, n);
+            o.net.duplicate = static_cast<unsigned>(n);
+        } else if (name == "--reorder") {
+            ok = number(100, n);
+            o.net.reorder = static_cast<unsigned>(n);
+        } else if (name == "--delay") {
+            ok = number(100, n);
+            o.net.delay = static_cast<unsigned>(n);
+        } else if (name == "--delay-ms") {
+            ok = number(60000, n);
+            o.net.delay_ms = static_cast<unsigned>(n);
+        } else if (name == "--reorder-ms") {
+            ok = number(60000, n);
+            o.net.reorder_ms = static_cast<unsigned>(n);
+        } else if (name == "--net-seed") {
+            ok = number(4294967295ul, n);
+            o.net.seed = n;
+        } else if (name == "--net-direction") {
+            std::string d;
+            ok = text(d);
+            if (d == "both") {
+                o.net.to_device = o.net.from_device = true;
+            } else if (d == "to-device") {
+                o.net.to_device = true;
+                o.net.from_device = false;
+            } else if (d == "from-device") {
+                o.net.to_device = false;
+                o.net.from_device = true;
+            } else if (ok) {
+                error = "--net-direction: one of both, to-device, from-device: " + d;
+                ok = false;
+            }
+        } else if (name == "--net-protocol") {
+            std::string p;
+            ok = text(p);
+            if (p == "both" || p == "tftp" || p == "http") {
+                o.net_tftp = p != "http";
+                o.net_http = p != "tftp";
+            } else if (ok) {
+                error = "--net-protocol: one of both, tftp, http: " + p;
+                ok = false;
+            }
+        } else if (name == "--slow-http-ms") {
+            ok = number(60000, n);
+            o.slow_http_ms = static_cast<unsigned>(n);
         } else if (name == "--request-timeout-ms") {
             ok = number(600000, n);
             o.request_timeout_ms = static_cast<unsigned>(n);

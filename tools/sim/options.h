@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "tools/sim/lossy_link.h"
+
 namespace zoq::sim {
 
 enum class AuthMode { None, Qop, NoQop, Md5Sess };
@@ -42,6 +44,7 @@ struct SimOptions {
     RestartMode restart_mode = RestartMode::Hold;
     std::optional<std::string> wrong_version_after;
     bool never_return = false;
+    std::optional<std::string> password_after;  // the password after the restart
 
     bool no_answer = false;  // nothing listens: connections are refused
     bool no_reply = false;   // accepts and reads the request, never answers nor closes
@@ -56,6 +59,12 @@ struct SimOptions {
     unsigned tftp_timeout_ms = 0;  // 0: the time-out the server acknowledged (5 s asked for)
     unsigned tftp_retries = 5;
     unsigned progress_every = 200;
+
+    // A bad network on the TFTP datagrams and the HTTP connections (each may be left out).
+    NetFaults net;
+    bool net_tftp = true;
+    bool net_http = true;
+    unsigned slow_http_ms = 0;  // answers one byte at a time, this far apart; 0: at once
 
     unsigned request_timeout_ms = 5000;
     bool exit_after_upgrade = false;

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -42,7 +43,13 @@ class Download {
   public:
     Download(const DownloadPlan& plan, const TftpBehaviour& b, std::span<const std::uint8_t> exp,
              Output& out, int stop_fd)
-        : plan_(plan), b_(b), expected_(exp), out_(out), stop_fd_(stop_fd) {}
+        : plan_(plan),
+          b_(b),
+          expected_(exp),
+          out_(out),
+          stop_fd_(stop_fd),
+          to_server_(b.net, b.net.from_device, b.net.seed),
+          from_server_(b.net, b.net.to_device, b.net.seed ^ 0xA5A5A5A5A5A5A5A5ull) {}
 
     DownloadResult run();
 
@@ -55,6 +62,9 @@ class Download {
     void on_oack(const std::uint8_t* p, std::size_t n);
     void on_data(const std::uint8_t* p, std::size_t n);
     void on_datagram(const std::uint8_t* p, std::size_t n, std::uint32_t ip, std::uint16_t port);
+    void flush_to_server(Clock::time_point now);
+    void deliver_due(Clock::time_point now, Clock::time_point& last_heard);
+    void drain_to_server();
     void finish();
 
     const DownloadPlan& plan_;
@@ -62,6 +72,11 @@ class Download {
     std::span<const std::uint8_t> expected_;
     Output& out_;
     int stop_fd_;
+    // The bad network, when asked for: what the device sends and what reaches it.
+    DatagramLane to_server_;
+    DatagramLane from_server_;
+    Clock::time_point started_{};
+    Clock::time_point last_block_at_{};
 
     Socket sock_;
     Socket stray_;
@@ -81,6 +96,7 @@ class Download {
     unsigned acks_sent_ = 0;
     unsigned acks_dropped_ = 0;
     unsigned data_again_ = 0;
+    unsigned late_blocks_ = 0;
     DownloadResult result_;
 };
 
@@ -99,9 +115,48 @@ bool Download::open_socket(Socket& s, std::uint16_t& port) {
 
 void Download::send_to(const Socket& s, const std::vector<std::uint8_t>& packet,
                        std::uint16_t port) {
+    if (&s == &sock_) {
+        // Through the link: it may drop, repeat, hold back or reorder the datagram.
+        to_server_.offer(Datagram{packet, plan_.server_ip, port}, Clock::now());
+        flush_to_server(Clock::now());
+        return;
+    }
     sockaddr_in to{};
     fill_sockaddr(plan_.server_ip, port, to);
     ::sendto(s.fd(), packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+}
+
+void Download::flush_to_server(Clock::time_point now) {
+    for (const Datagram& d : to_server_.take_due(now)) {
+        sockaddr_in to{};
+        fill_sockaddr(d.ip, d.port, to);
+        ::sendto(sock_.fd(), d.bytes.data(), d.bytes.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                 sizeof to);
+    }
+}
+
+void Download::deliver_due(Clock::time_point now, Clock::time_point& last_heard) {
+    for (const Datagram& d : from_server_.take_due(now)) {
+        bool from_server = d.ip == plan_.server_ip && (tid_ == 0 || d.port == tid_);
+        on_datagram(d.bytes.data(), d.bytes.size(), d.ip, d.port);
+        if (from_server) last_heard = Clock::now();
+        if (failed_) return;
+    }
+}
+
+void Download::drain_to_server() {
+    // Datagrams the link still holds (a delayed last ACK) are on their way, not lost.
+    auto limit = Clock::now() + std::chrono::seconds(2);
+    while (auto due = to_server_.next_due()) {
+        auto now = Clock::now();
+        if (now >= limit) break;
+        if (*due > now) {
+            auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(*due - now).count();
+            pollfd stop = {stop_fd_, POLLIN, 0};
+            if (::poll(&stop, stop_fd_ >= 0 ? 1 : 0, static_cast<int>(ms) + 1) > 0) break;
+        }
+        flush_to_server(Clock::now());
+    }
 }
 
 std::vector<std::uint8_t> Download::ack_packet(unsigned block) {
@@ -226,6 +281,10 @@ void Download::on_data(const std::uint8_t* p, std::size_t n) {
             }
             // A resent block means our acknowledgement went missing: answer it again.
             resend_last();
+        } else if (unsigned behind = (next_block_ - wire) & 0xFFFFu;
+                   b_.net.any() && behind >= 2 && behind < 0x8000u) {
+            // An older copy that the bad network held back: late, not wrong.
+            ++late_blocks_;
         } else {
             out_.line("tftp: protocol violation: DATA block %u while expecting %u", wire,
                       next_block_ & 0xFFFFu);
@@ -268,6 +327,7 @@ void Download::on_data(const std::uint8_t* p, std::size_t n) {
     }
     if (payload < BLOCK) {
         done_ = true;
+        last_block_at_ = Clock::now();
         out_.line("tftp: last block %u, %zu bytes in all", block, result_.data.size());
     }
     acknowledge_new(block);
@@ -335,6 +395,7 @@ DownloadResult Download::run() {
         rrq.push_back(0);
     }
     last_packet_ = rrq;
+    started_ = Clock::now();
     send_to(sock_, rrq, plan_.server_port);
     out_.line("tftp: RRQ sent to %s:%u file %s mode octet tsize 0 timeout 5 from port %u",
               dotted(plan_.server_ip).c_str(), 0u + plan_.server_port, plan_.file.c_str(),
@@ -343,10 +404,13 @@ DownloadResult Download::run() {
     std::uint8_t buffer[2048];
     auto last_heard = Clock::now();
     while (!failed_) {
+        flush_to_server(Clock::now());
+        deliver_due(Clock::now(), last_heard);
+        if (failed_) break;
         unsigned wait_ms = done_ ? (timeout_ms_ < DALLY_MS ? timeout_ms_ : DALLY_MS) : timeout_ms_;
+        auto now = Clock::now();
         auto elapsed =
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - last_heard)
-                .count();
+            std::chrono::duration_cast<std::chrono::milliseconds>(now - last_heard).count();
         if (elapsed >= wait_ms) {
             if (done_) break;
             if (++silent_rounds_ > b_.retries) {
@@ -361,8 +425,15 @@ DownloadResult Download::run() {
             last_heard = Clock::now();
             continue;
         }
+        long long poll_ms = static_cast<long long>(wait_ms) - elapsed;
+        for (const auto& due : {to_server_.next_due(), from_server_.next_due()}) {
+            if (!due) continue;
+            long long until =
+                std::chrono::duration_cast<std::chrono::milliseconds>(*due - now).count() + 1;
+            poll_ms = std::max(0ll, std::min(poll_ms, until));
+        }
         pollfd fds[2] = {{sock_.fd(), POLLIN, 0}, {stop_fd_, POLLIN, 0}};
-        int r = ::poll(fds, stop_fd_ >= 0 ? 2 : 1, static_cast<int>(wait_ms - elapsed));
+        int r = ::poll(fds, stop_fd_ >= 0 ? 2 : 1, static_cast<int>(poll_ms));
         if (r < 0 && errno != EINTR) break;
         if (r <= 0) continue;
         if (stop_fd_ >= 0 && (fds[1].revents & POLLIN)) {
@@ -370,18 +441,18 @@ DownloadResult Download::run() {
             out_.line("tftp: interrupted");
             break;
         }
+        if (!(fds[0].revents & POLLIN)) continue;
         sockaddr_in from{};
         socklen_t len = sizeof from;
         ssize_t n = ::recvfrom(sock_.fd(), buffer, sizeof buffer, 0,
                                reinterpret_cast<sockaddr*>(&from), &len);
         if (n < 0) continue;
-        std::uint32_t ip = 0;
-        std::uint16_t port = 0;
-        read_sockaddr(from, ip, port);
-        bool from_server = ip == plan_.server_ip && (tid_ == 0 || port == tid_);
-        on_datagram(buffer, static_cast<std::size_t>(n), ip, port);
-        if (from_server) last_heard = Clock::now();
+        Datagram d;
+        d.bytes.assign(buffer, buffer + n);
+        read_sockaddr(from, d.ip, d.port);
+        from_server_.offer(std::move(d), Clock::now());
     }
+    if (!result_.interrupted) drain_to_server();
     finish();
     return std::move(result_);
 }
@@ -389,6 +460,19 @@ DownloadResult Download::run() {
 void Download::finish() {
     out_.line("tftp: acknowledgements sent %u, left out %u, blocks received again %u", acks_sent_,
               acks_dropped_, data_again_);
+    if (b_.net.any()) {
+        out_.line("tftp: network to the PC: %s", describe(to_server_.counts()).c_str());
+        out_.line("tftp: network to the device: %s; older blocks that came late %u",
+                  describe(from_server_.counts()).c_str(), late_blocks_);
+    }
+    if (started_ != Clock::time_point{}) {
+        // From the read request to the last block; the dallying after it is not the transfer.
+        auto end = done_ ? last_block_at_ : Clock::now();
+        out_.line(
+            "tftp: transfer time %lld ms",
+            static_cast<long long>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - started_).count()));
+    }
     std::size_t got = result_.data.size();
     if (!done_) {
         out_.line("tftp: incomplete: %zu bytes in %u blocks", got, next_block_ - 1);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/sim/lossy_link.h"
 #include "tools/sim/output.h"
 
 namespace zoq::sim {
@@ -30,6 +31,7 @@ struct TftpBehaviour {
     unsigned timeout_ms = 0;  // 0: the server's acknowledged time-out
     unsigned retries = 5;
     unsigned progress_every = 200;
+    NetFaults net;
 };
 
 enum class DownloadOutcome { Ok, Mismatch, Incomplete };
