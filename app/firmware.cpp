@@ -73,7 +73,7 @@ void identify_model(UpgradeState& state) {
             return;
         }
     }
-    copy_text(state.model_name, UNKNOWN_MODEL_NAME);
+    copy_text(state.model_name, short_text(UNKNOWN_MODEL_NAME));
 }
 
 }  // namespace zoq

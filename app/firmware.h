@@ -6,6 +6,7 @@
 #include <span>
 
 #include "common/state.h"
+#include "res/short_texts.h"
 
 namespace zoq {
 
@@ -19,7 +20,6 @@ struct ModelEntry {
 
 // The twenty rows, in the order they are searched (first match wins).
 std::span<const ModelEntry> model_table();
-inline constexpr const char* UNKNOWN_MODEL_NAME = "ODM-Product";
 
 // The image built into the program.
 std::span<const std::uint8_t> embedded_image();

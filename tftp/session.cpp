@@ -11,6 +11,7 @@
 #include "common/text.h"
 #include "common/trace.h"
 #include "os/heartbeat.h"
+#include "res/short_texts.h"
 #include "res/templates.h"
 #include "res/texts.h"
 #include "tftp/completion.h"
@@ -82,9 +83,9 @@ SessionInput classify_session_datagram(const TftpSession& session, long received
 std::size_t build_oack(std::uint8_t* packet, std::uint32_t size) {
     put_be16(packet, TFTP_OACK);
     std::size_t at = 2;
-    at = append_token(packet, at, "tsize");
+    at = append_token(packet, at, short_text(TFTP_OPTION_TSIZE));
     at = append_token(packet, at, format("%u", size));
-    at = append_token(packet, at, "timeout");
+    at = append_token(packet, at, short_text(TFTP_OPTION_TIMEOUT));
     return append_token(packet, at, format("%u", TFTP_ANNOUNCED_TIMEOUT_S));
 }
 
