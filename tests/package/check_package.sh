@@ -36,7 +36,10 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for dep in 'libc6 (>= ' 'libqt6widgets6 (>= ' 'libqt6core6 (>= ' 'libstdc++6 (>= ' libcap2-bin; do
   grep -qF "$dep" <<<"$depends" || fail "Depends lacks $dep: $depends"
 done
-dpkg-deb -f "$deb" Description | grep -q cap_net_bind_service ||
+# Whole outputs go into variables first: under pipefail, grep -q leaving early can end the writer
+# with SIGPIPE and fail a check that matched.
+description=$(dpkg-deb -f "$deb" Description)
+grep -q cap_net_bind_service <<<"$description" ||
   fail "the description does not mention the capability"
 
 # The postinst, run with a setcap that records its arguments instead of touching /usr/bin.
@@ -72,8 +75,9 @@ desktop=$work/root/usr/share/applications/zoq-upgrade.desktop
 for line in 'Type=Application' 'Exec=zoq-upgrade' 'Icon=zoq-upgrade' 'Terminal=false'; do
   grep -qx "$line" "$desktop" || fail "the menu entry lacks $line"
 done
-file "$work/root/usr/bin/zoq-upgrade" | grep -q 'stripped' || fail "cannot read the executable"
-file "$work/root/usr/bin/zoq-upgrade" | grep -q 'not stripped' && fail "the executable is not stripped"
+kind=$(file "$work/root/usr/bin/zoq-upgrade")
+grep -q 'stripped' <<<"$kind" || fail "cannot read the executable"
+grep -q 'not stripped' <<<"$kind" && fail "the executable is not stripped"
 
 if command -v lintian >/dev/null; then
   lintian --fail-on error "$deb" >"$work/lintian.log" 2>&1 || { cat "$work/lintian.log"; fail "lintian"; }
