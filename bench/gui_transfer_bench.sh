@@ -15,6 +15,8 @@
 # end the program once both downloads are timed. Everything runs inside a private network
 # namespace of its own (`unshare --net`), pinned to one core (ZOQ_BENCH_CPU, default 1; "all"
 # leaves the scheduler free). Run it as root: in a user namespace tftpd-hpa serves nothing.
+# Installs what it needs first (scripts/setup run test bench); tftpd-hpa is unpacked into
+# build/peers and started here by hand, never installed as a service.
 #   ZOQ_BENCH_EXE     the executable (default: build/bench-gui/zoq-upgrade, built when missing)
 #   ZOQ_BENCH_IMAGE   the image it carries (default: res/zoq-firmware.bin beside the executable)
 #   ZOQ_BENCH_WINDOW  seconds over which each CPU share is taken (default 10)
@@ -27,6 +29,9 @@ runs=${1:-5}
 case $runs in '' | *[!0-9]* | 0) echo "RUNS must be a number above 0" >&2; exit 2 ;; esac
 
 if [ "${ZOQ_BENCH_INSIDE:-}" != 1 ]; then
+    "$root/scripts/setup" run test bench
+    tftpd=${ZOQ_PEERS_DIR:-$root/build/peers}/usr/sbin/in.tftpd
+    [ -x "$tftpd" ] || { echo "missing: $tftpd" >&2; exit 1; }
     exe=${ZOQ_BENCH_EXE:-$root/build/bench-gui/zoq-upgrade}
     if [ ! -x "$exe" ]; then
         cmake -S "$root" -B "$root/build/bench-gui" -G Ninja -DCMAKE_BUILD_TYPE=Release \
@@ -36,7 +41,7 @@ if [ "${ZOQ_BENCH_INSIDE:-}" != 1 ]; then
     exe=$(cd "$(dirname "$exe")" && pwd)/$(basename "$exe")
     image=${ZOQ_BENCH_IMAGE:-$(dirname "$exe")/res/zoq-firmware.bin}
     [ -f "$image" ] || { echo "no image at $image (set ZOQ_BENCH_IMAGE)" >&2; exit 1; }
-    for tool in curl in.tftpd taskset ip xvfb-run xdotool perl; do
+    for tool in curl taskset ip xvfb-run xdotool perl; do
         command -v "$tool" >/dev/null 2>&1 || [ -x "/usr/sbin/$tool" ] ||
             { echo "missing: $tool" >&2; exit 1; }
     done
@@ -44,7 +49,7 @@ if [ "${ZOQ_BENCH_INSIDE:-}" != 1 ]; then
     cpu=${ZOQ_BENCH_CPU:-1}
     pin=(taskset -c "$cpu")
     [ "$cpu" = all ] && pin=()
-    export ZOQ_BENCH_INSIDE=1 ZOQ_BENCH_EXE=$exe ZOQ_BENCH_IMAGE=$image ZOQ_BENCH_CPU=$cpu
+    export ZOQ_BENCH_INSIDE=1 ZOQ_BENCH_TFTPD=$tftpd ZOQ_BENCH_EXE=$exe ZOQ_BENCH_IMAGE=$image ZOQ_BENCH_CPU=$cpu
     exec "${ns[@]}" "${pin[@]}" xvfb-run -a -s '-screen 0 1280x1024x24 -noreset' "$0" "$runs"
 fi
 
@@ -84,7 +89,7 @@ fail() {
 # sent to it.
 ip addr add 192.0.2.1/32 dev lo
 cp "$image" "$work/zoqbench.bi1"
-in.tftpd -L -s -u root -a 127.0.0.1:6969 "$work" &
+"$ZOQ_BENCH_TFTPD" -L -s -u root -a 127.0.0.1:6969 "$work" &
 hpa_pid=$!
 sleep 0.3
 ip addr del 192.0.2.1/32 dev lo
