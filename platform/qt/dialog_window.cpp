@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "platform/qt/dialog_window.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFontDatabase>
@@ -64,9 +65,11 @@ DialogUnits dialog_units(const QFont& font) {
 }
 
 QIcon program_icon() {
+    // Every new window sends each size of its icon to the X server, pixel by pixel: the sizes
+    // a title bar or task bar shows, not a launcher's, which comes from the icon theme.
     QIcon icon;
     icon.addFile(QStringLiteral(":/zoq/zoq-upgrade-32.png"), QSize(32, 32));
-    icon.addFile(QStringLiteral(":/zoq/zoq-upgrade-256.png"), QSize(256, 256));
+    icon.addFile(QStringLiteral(":/zoq/zoq-upgrade-48.png"), QSize(48, 48));
     return icon;
 }
 
@@ -111,7 +114,8 @@ DialogWindow::DialogWindow(const DialogTemplate& tmpl, CommandSink on_command)
     setFont(font);
     units_ = dialog_units(font);
     setWindowTitle(to_qstring(tmpl.caption, false));
-    setWindowIcon(program_icon());
+    // No icon of its own: every window shows the application's, decoded once, where a
+    // fresh icon per dialog would decode its images again as the dialog first shows.
     setSizeGripEnabled(false);
     // The template gives the client area; the frame is the window system's.
     setFixedSize(units_.x(tmpl.width), units_.y(tmpl.height));
@@ -212,7 +216,7 @@ QWidget* DialogWindow::build_control(const ControlTemplate& c) {
             auto* l = new QLabel(this);
             // The program carries only its own icon; any other number shows nothing.
             if (std::strcmp(c.text, PROGRAM_ICON_ID) == 0) {
-                l->setPixmap(program_icon().pixmap(ICON_SIZE, ICON_SIZE));
+                l->setPixmap(QApplication::windowIcon().pixmap(ICON_SIZE, ICON_SIZE));
             }
             l->setGeometry(r.x(), r.y(), ICON_SIZE, ICON_SIZE);
             return l;

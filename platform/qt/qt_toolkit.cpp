@@ -551,7 +551,6 @@ void QtToolkit::message_box(DialogHandle, std::string_view text, std::string_vie
         box->setObjectName(QStringLiteral("message_box"));
         box->setTextFormat(Qt::PlainText);
         box->setWindowModality(Qt::NonModal);
-        box->setWindowIcon(qt::program_icon());
         box->button(QMessageBox::Ok)->setText(QString::fromUtf8(MESSAGE_BOX_TEMPLATE.button));
         QObject::connect(box, &QMessageBox::finished, box, [box, box_id, mailbox, loop, &closed] {
             if (mailbox) {
