@@ -16,8 +16,8 @@
 # end the program once both downloads are timed. Everything runs inside a private network
 # namespace of its own (`unshare --net`), pinned to one core (ZOQ_BENCH_CPU, default 1; "all"
 # leaves the scheduler free). Run it as root: in a user namespace tftpd-hpa serves nothing.
-# Installs what it needs first (scripts/setup run test bench); tftpd-hpa is unpacked into
-# build/peers and started here by hand, never installed as a service.
+# Installs what it needs first (scripts/setup run test bench, and windows with --wine);
+# tftpd-hpa is unpacked into build/peers and started here by hand, never installed as a service.
 #   ZOQ_BENCH_EXE     the executable (default: build/bench-gui/zoq-upgrade, built when missing;
 #                     with --wine build/bench-windows/zoq-upgrade.exe, built when missing)
 #   ZOQ_BENCH_IMAGE   the image it carries (default: res/zoq-firmware.bin beside the executable)
@@ -32,7 +32,10 @@
 # CPU shares and the peak memory are those of the Linux process that runs the exe; wineserver's
 # own share over the same windows is printed beside them, since each socket and window call of
 # the exe is served there. The device stays a Linux program, so its datagrams leave from
-# 127.0.0.2 as they should (Wine's source-address habit concerns Windows senders only).
+# 127.0.0.2 as a device's would. Wine sends a bound UDP socket's datagrams from the interface's
+# first address, here 127.0.0.1, which is the address the exe serves from anyway: the route
+# change that tests/support/run_wine.sh makes for a device that is itself a Windows program is
+# not needed.
 set -euo pipefail
 
 usage() {
