@@ -246,10 +246,11 @@ wine_process() {
     local name pid argv0 candidates
     name=$(basename "$exe")
     for _ in $(seq 1 100); do
+        kill -0 "$1" 2>/dev/null || return 1
         candidates="$1 $(descendants "$1")"
         for pid in $candidates; do
             argv0=
-            IFS= read -r -d '' argv0 <"/proc/$pid/cmdline" 2>/dev/null || true
+            IFS= read -r -d '' argv0 2>/dev/null <"/proc/$pid/cmdline" || true
             argv0=${argv0%"${argv0##*[! ]}"}
             if [ "${argv0##*[/\\]}" = "$name" ]; then echo "$pid"; return 0; fi
         done
