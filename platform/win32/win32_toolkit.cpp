@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "platform/win32/win32_toolkit.h"
 
+#include <chrono>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/win32/dialog_memory.h"
@@ -12,13 +14,31 @@
 namespace zoq {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+// How often a caption or a bar position set faster than that reaches the window: one frame of
+// a 60 Hz screen. The transfer sets both after every block; each caption is drawn on the spot,
+// and under Wine each costs a round of calls to the X server, so that drawing every one made
+// the transfer many times slower than the device.
+constexpr auto FRAME = std::chrono::milliseconds(16);
+// The timer that shows the last values when the setting stops between two frames.
+constexpr UINT_PTR FRAME_TIMER = 0x5A51;
+
 // What a dialog's window carries (in DWLP_USER) for its procedure.
 struct DialogRecord {
+    DialogRecord(Toolkit* u, DialogProc p, void* c, bool m)
+        : ui(u), proc(p), context(c), modal(m) {}
     Toolkit* ui = nullptr;
     DialogProc proc = nullptr;
     void* context = nullptr;
     bool modal = false;
     bool ended = false;  // end_dialog was called: later clicks reach nobody
+    // The newest caption and bar positions that wait for their frame.
+    bool caption_waits = false;
+    std::string caption;
+    std::vector<std::pair<int, int>> positions;  // control, position
+    Clock::time_point shown{};                   // when values last reached the window
+    bool timer = false;
 };
 
 HWND window_of(DialogHandle dialog) {
@@ -35,6 +55,38 @@ HWND control_of(DialogHandle dialog, int control) {
 
 DialogRecord* record_of(HWND window) {
     return reinterpret_cast<DialogRecord*>(GetWindowLongPtrA(window, DWLP_USER));
+}
+
+// Sends what waits to the window, in the order caption, then bars.
+void show_waiting_values(HWND window, DialogRecord& d) {
+    if (d.timer) {
+        KillTimer(window, FRAME_TIMER);
+        d.timer = false;
+    }
+    d.shown = Clock::now();
+    if (d.caption_waits) {
+        d.caption_waits = false;
+        SetWindowTextA(window, d.caption.c_str());
+    }
+    for (const auto& [control, pos] : d.positions) {
+        SendDlgItemMessageA(window, control, PBM_SETPOS, static_cast<WPARAM>(pos), 0);
+    }
+    d.positions.clear();
+}
+
+// Shows what waits if a frame has passed since the last values were shown; otherwise leaves
+// it to the frame timer, which the owning thread's next pump serves.
+void show_at_frame(HWND window, DialogRecord& d) {
+    const auto since = Clock::now() - d.shown;
+    if (since >= FRAME) {
+        show_waiting_values(window, d);
+        return;
+    }
+    if (d.timer) return;
+    const auto rest = std::chrono::ceil<std::chrono::milliseconds>(FRAME - since);
+    d.timer = SetTimer(window, FRAME_TIMER, static_cast<UINT>(rest.count()), nullptr) != 0;
+    // Without a timer nothing would show the last values: show them now.
+    if (!d.timer) show_waiting_values(window, d);
 }
 
 INT_PTR CALLBACK dialog_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -58,6 +110,10 @@ INT_PTR CALLBACK dialog_procedure(HWND window, UINT message, WPARAM wparam, LPAR
                            {EventKind::Command, static_cast<int>(LOWORD(wparam))}, d->context)
                        ? TRUE
                        : FALSE;
+        case WM_TIMER:
+            if (wparam != FRAME_TIMER) return FALSE;
+            show_waiting_values(window, *d);
+            return TRUE;
         case WM_NCDESTROY:
             SetWindowLongPtrA(window, DWLP_USER, 0);
             if (!d->modal) delete d;
@@ -84,6 +140,13 @@ bool owned_by_this_thread(HWND window) {
     return GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId();
 }
 
+// The record whose waiting values the calling thread may keep: only the owner's, since only
+// the owner runs the frame timer. Another thread's calls go to the window directly.
+DialogRecord* frame_record(HWND window) {
+    if (!IsWindow(window) || !owned_by_this_thread(window)) return nullptr;
+    return record_of(window);
+}
+
 }  // namespace
 
 Win32Toolkit::Win32Toolkit(void* module) : module_(module ? module : GetModuleHandleA(nullptr)) {
@@ -97,7 +160,7 @@ int Win32Toolkit::dialog_box(int template_id, DialogProc proc, void* context) {
     const DialogTemplate* tmpl = find_template(template_id);
     if (!tmpl) return -1;
     std::vector<std::uint16_t> memory = win32::build_dialog_memory(*tmpl, false);
-    DialogRecord record{this, proc, context, true, false};
+    DialogRecord record(this, proc, context, true);
     INT_PTR code = DialogBoxIndirectParamA(
         static_cast<HINSTANCE>(module_), reinterpret_cast<LPCDLGTEMPLATEA>(memory.data()), nullptr,
         dialog_procedure, reinterpret_cast<LPARAM>(&record));
@@ -108,7 +171,7 @@ DialogHandle Win32Toolkit::create_dialog(int template_id, DialogProc proc, void*
     const DialogTemplate* tmpl = find_template(template_id);
     if (!tmpl) return NO_DIALOG;
     std::vector<std::uint16_t> memory = win32::build_dialog_memory(*tmpl, true);
-    auto* record = new DialogRecord{this, proc, context, false, false};
+    auto* record = new DialogRecord(this, proc, context, false);
     HWND window = CreateDialogIndirectParamA(
         static_cast<HINSTANCE>(module_), reinterpret_cast<LPCDLGTEMPLATEA>(memory.data()), nullptr,
         dialog_procedure, reinterpret_cast<LPARAM>(record));
@@ -157,8 +220,15 @@ std::string Win32Toolkit::get_item_text(DialogHandle dialog, int control) {
 }
 
 void Win32Toolkit::set_caption(DialogHandle dialog, std::string_view caption) {
+    HWND window = window_of(dialog);
+    if (DialogRecord* d = frame_record(window)) {
+        d->caption.assign(caption);
+        d->caption_waits = true;
+        show_at_frame(window, *d);
+        return;
+    }
     std::string s(caption);
-    SetWindowTextA(window_of(dialog), s.c_str());
+    SetWindowTextA(window, s.c_str());
 }
 
 void Win32Toolkit::set_focus(DialogHandle dialog, int control) {
@@ -191,11 +261,28 @@ void Win32Toolkit::move_window(DialogHandle dialog, int x, int y) {
 }
 
 void Win32Toolkit::progress_set_range(DialogHandle dialog, int control, int low, int high) {
+    // A position set before the range belongs to the old one: it goes first.
+    if (DialogRecord* d = frame_record(window_of(dialog))) {
+        if (!d->positions.empty()) show_waiting_values(window_of(dialog), *d);
+    }
     SendDlgItemMessageA(window_of(dialog), control, PBM_SETRANGE32, static_cast<WPARAM>(low),
                         static_cast<LPARAM>(high));
 }
 
 void Win32Toolkit::progress_set_pos(DialogHandle dialog, int control, int pos) {
+    HWND window = window_of(dialog);
+    if (DialogRecord* d = frame_record(window)) {
+        bool replaced = false;
+        for (auto& waiting : d->positions) {
+            if (waiting.first == control) {
+                waiting.second = pos;
+                replaced = true;
+            }
+        }
+        if (!replaced) d->positions.emplace_back(control, pos);
+        show_at_frame(window, *d);
+        return;
+    }
     SendDlgItemMessageA(window_of(dialog), control, PBM_SETPOS, static_cast<WPARAM>(pos), 0);
 }
 

@@ -4,6 +4,10 @@
 // Every dialog is an ordinary Win32 dialog built in memory from the program's templates and
 // owned by the thread that creates it, which also runs its procedure and pumps its messages;
 // so there is no cross-thread machinery here. A DialogHandle is the dialog's HWND.
+//
+// Captions and bar positions that the owner sets faster than a screen shows them (the transfer
+// sets both after every block) reach the window at most once per frame, always the newest; a
+// timer shows the last ones when the setting stops between two frames.
 #pragma once
 
 #include "ui/port.h"
