@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // What every whole-upgrade test shares: the simulated device at 127.0.0.2 with its real ports,
 // the utility's entry routine in a child process on the scripted toolkit with the fast clock,
-// and the checks of what the user saw and what the device got.
+// and the checks of what the user saw and what the device got. `Upgrade` is the fixture of the
+// tests on a good network; `test::SimRun` (sim_run.h) adds what the bad-network tests read from
+// the device.
 #pragma once
 
 #include <arpa/inet.h>
@@ -32,7 +34,9 @@ namespace zoq {
 inline constexpr const char* SIM = ZOQ_BINARY_DIR "/tools/zoq-device-sim";
 inline constexpr const char* ERROR_BOX = "message ZOQ Firwmare Upgrade Error|";
 
-class Upgrade : public testing::Test {
+namespace test {
+
+class E2eRun : public testing::Test {
   public:
     using A = ScriptAction;
 
@@ -49,7 +53,7 @@ class Upgrade : public testing::Test {
         ::unlink(saved_.c_str());
     }
 
-    void start_device(std::vector<std::string> options) {
+    void start_device(const std::vector<std::string>& options) {
         std::vector<std::string> argv = {SIM,    "--address",        "127.0.0.2", "--save",
                                          saved_, "--restart-ms",     "300",       "--restart-mode",
                                          "hold", "--progress-every", "0"};
@@ -58,9 +62,10 @@ class Upgrade : public testing::Test {
         ASSERT_TRUE(sim_.wait_for("ready http", 10000)) << sim_.output();
     }
 
-    // Runs the utility to its end in a child process, as a person would run the program.
-    void run(const std::function<void(ScriptedToolkit&)>& script) {
-        result_ = test::run_in_child(
+    // Runs the utility from its entry to the end of its process, as a person would run the
+    // program; `limit_ms` only guards against a hang (a loaded machine may be slow).
+    void run(const std::function<void(ScriptedToolkit&)>& script, int limit_ms = 120000) {
+        result_ = run_in_child(
             [&](int fd) {
                 // Never freed: the process ends with them, as the real program's do.
                 auto* ui = new ScriptedToolkit;
@@ -77,7 +82,7 @@ class Upgrade : public testing::Test {
                 [[maybe_unused]] auto n = ::write(fd, line.data(), line.size());
                 ::_exit(rc);
             },
-            90000);
+            limit_ms);
         ASSERT_TRUE(result_.exited)
             << "signal " << result_.signal << " timed out " << result_.timed_out << "\n"
             << seen() << "device:\n"
@@ -117,8 +122,11 @@ class Upgrade : public testing::Test {
     }
     // Exactly one message box: the failure, with the program's error caption.
     void expect_only_error(const char* text) const {
-        EXPECT_EQ(messages(), std::vector<std::string>{std::string(ERROR_BOX) + text}) << seen();
+        EXPECT_EQ(messages(), std::vector<std::string>{std::string(ERROR_BOX) + text})
+            << seen() << "device:\n"
+            << sim_.output();
     }
+    // The device's own verdict and the bytes it saved, compared with the image here.
     void expect_device_got_the_image() {
         ASSERT_TRUE(sim_.wait_for("upgrade result: ok", 5000)) << sim_.output();
         std::ifstream f(saved_, std::ios::binary);
@@ -183,11 +191,16 @@ class Upgrade : public testing::Test {
         expect_device_got_the_image();
     }
 
-    test::Process sim_;
-    test::ChildResult result_;
+    Process sim_;
+    ChildResult result_;
     std::string saved_;
     // The restart wait in real time (35 s), for a test that acts during it.
     bool real_clock_ = false;
 };
+
+}  // namespace test
+
+// The whole upgrade on a good network.
+class Upgrade : public test::E2eRun {};
 
 }  // namespace zoq

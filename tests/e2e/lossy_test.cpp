@@ -90,7 +90,7 @@ TEST_F(Lossy, LinkThatLosesEverythingToTheDeviceFailsTheUpload) {
     run(reach_the_upgrade);
     expect_in_order({"open 110", "caption 110 Updating Target Firmware to ZOQ@127.0.0.2",
                      "destroy 110",
-                     std::string(ERROR_CAPTION) + "Upgrade Failed: Firmware Upload Incomplete"});
+                     std::string(ERROR_BOX) + "Upgrade Failed: Firmware Upload Incomplete"});
     EXPECT_EQ(messages().size(), 1u) << seen();
     EXPECT_EQ(count("caption 110 Uploading"), 0) << "no ACK ever came";
     // The device gives up on its own clock, which may still run when the utility has ended.
