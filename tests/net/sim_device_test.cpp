@@ -3,9 +3,11 @@
 // challenges and checks (answered by the utility's own Digest code), and the upgrade request
 // that makes it fetch a file by TFTP, served here block by block.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -70,6 +72,31 @@ std::string authorization_for(const std::string& answer, const std::string& path
     char line[AUTHORIZATION_LINE_SIZE];
     build_authorization(digest, line, sizeof line);
     return line;
+}
+
+// A test that runs the device twice with one Process must not leave the second one running:
+// both are ended, and reaped, by the time the Process goes.
+TEST(SimHarness, OneProcessRunsProgramsOneAfterAnotherAndEndsEach) {
+    pid_t first = -1;
+    pid_t second = -1;
+    {
+        Process p;
+        ASSERT_TRUE(p.start({"/bin/sleep", "60"}));
+        first = p.pid();
+        p.stop();
+        ASSERT_TRUE(p.start({"/bin/sleep", "60"}));
+        second = p.pid();
+        ASSERT_NE(second, first);
+        ASSERT_EQ(::kill(second, 0), 0) << "the second program is running";
+        ASSERT_TRUE(p.start({"/bin/echo", "third"}));
+        EXPECT_EQ(::kill(second, 0), -1) << "a new start ends the program before it";
+        EXPECT_EQ(p.wait_exit(5000), 0);
+        EXPECT_EQ(p.output(), "third\n");
+    }
+    EXPECT_EQ(::kill(first, 0), -1);
+    EXPECT_EQ(errno, ESRCH);
+    EXPECT_EQ(::kill(second, 0), -1);
+    EXPECT_EQ(errno, ESRCH);
 }
 
 TEST(SimDevice, StatusPageCarriesTheFiveValuesAndClosesTheConnection) {

@@ -23,6 +23,13 @@ Process::~Process() {
 }
 
 bool Process::start(const std::vector<std::string>& argv) {
+    // A Process may run one program after another: the one before is ended and forgotten, or
+    // its `reaped_` would leave the next one running when the test ends.
+    stop();
+    if (output_fd_ >= 0) ::close(output_fd_);
+    pid_ = -1;
+    reaped_ = false;
+    status_ = -1;
     output_fd_ = ::memfd_create("zoq-test-output", MFD_CLOEXEC);
     if (output_fd_ < 0) return false;
     posix_spawn_file_actions_t actions;
