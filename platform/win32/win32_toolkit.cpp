@@ -57,21 +57,22 @@ DialogRecord* record_of(HWND window) {
     return reinterpret_cast<DialogRecord*>(GetWindowLongPtrA(window, DWLP_USER));
 }
 
-// Sends what waits to the window, in the order caption, then bars.
+// Sends what waits to the window: the bars, then the caption, the order in which the transfer
+// sets them after each block.
 void show_waiting_values(HWND window, DialogRecord& d) {
     if (d.timer) {
         KillTimer(window, FRAME_TIMER);
         d.timer = false;
     }
     d.shown = Clock::now();
-    if (d.caption_waits) {
-        d.caption_waits = false;
-        SetWindowTextA(window, d.caption.c_str());
-    }
     for (const auto& [control, pos] : d.positions) {
         SendDlgItemMessageA(window, control, PBM_SETPOS, static_cast<WPARAM>(pos), 0);
     }
     d.positions.clear();
+    if (d.caption_waits) {
+        d.caption_waits = false;
+        SetWindowTextA(window, d.caption.c_str());
+    }
 }
 
 // Shows what waits if a frame has passed since the last values were shown; otherwise leaves
