@@ -199,25 +199,13 @@ device_pid=$!
 for _ in $(seq 1 50); do grep -q '^ready' "$work/device.log" && break; sleep 0.1; done
 grep -q '^ready' "$work/device.log" || fail "the device did not start"
 
-# Waits for a visible window whose title is exactly $1 and which is not one of the ids in $2.
-wait_window() {
-    local title=$1 not=${2:-} tries=${3:-300} id pattern
-    pattern=$(printf '%s' "$title" | sed 's/[][().*+?^$|\\]/\\&/g')
-    for _ in $(seq 1 "$tries"); do
-        for id in $(xdotool search --onlyvisible --name "^${pattern}\$" 2>/dev/null); do
-            case " $not " in *" $id "*) ;; *) echo "$id"; return 0 ;; esac
-        done
-        sleep 0.2
-    done
-    return 1
-}
-
+# wait_window TITLE [NOT_IDS [TRIES]] and type_into WINDOW COMMAND...
+# shellcheck source=tests/support/on_screen.sh
+. "$root/tests/support/on_screen.sh"
 keys_into() {  # window, xdotool arguments...
     local id=$1
     shift
-    xdotool windowfocus --sync "$id"
-    sleep 0.3
-    xdotool "$@"
+    type_into "$id" xdotool "$@"
 }
 
 # Nanoseconds of CPU that the process and all its threads have used (utime + stime of

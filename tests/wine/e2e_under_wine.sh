@@ -59,26 +59,8 @@ fail() {
   exit 1
 }
 
-# Waits for a window whose title is exactly $1 and which is not one of the ids in $2.
-wait_window() {
-  local title=$1 not=${2:-} id pattern
-  pattern=$(printf '%s' "$title" | sed 's/[][().*+?^$|\\]/\\&/g')
-  for _ in $(seq 1 "${3:-300}"); do
-    for id in $(xdotool search --onlyvisible --name "^${pattern}\$" 2>/dev/null); do
-      case " $not " in *" $id "*) ;; *) echo "$id"; return 0 ;; esac
-    done
-    sleep 0.2
-  done
-  return 1
-}
-
-type_into() {  # window, keys...
-  local id=$1
-  shift
-  xdotool windowfocus --sync "$id"
-  sleep 0.3
-  "$@"
-}
+# shellcheck source=tests/support/on_screen.sh
+. "$here/../support/on_screen.sh"
 
 # The texts of the box with caption $1, as the box itself holds them.
 box_texts() {

@@ -48,27 +48,8 @@ fail() {
   exit 1
 }
 
-# Waits for a window whose title is exactly $1 and which is not one of the ids in $2.
-wait_window() {
-  local title=$1 not=${2:-} id pattern
-  # xdotool takes a regular expression: escape what the titles hold.
-  pattern=$(printf '%s' "$title" | sed 's/[][().*+?^$|\\]/\\&/g')
-  for _ in $(seq 1 "${3:-300}"); do
-    for id in $(xdotool search --onlyvisible --name "^${pattern}\$" 2>/dev/null); do
-      case " $not " in *" $id "*) ;; *) echo "$id"; return 0 ;; esac
-    done
-    sleep 0.2
-  done
-  return 1
-}
-
-type_into() {  # window, keys...
-  local id=$1
-  shift
-  xdotool windowfocus --sync "$id"
-  sleep 0.3
-  "$@"
-}
+# shellcheck source=tests/support/on_screen.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../support/on_screen.sh"
 
 # The simulated device at 127.0.0.2 with the password "s3cret"; its log is $work/sim.log.
 start_device() {
