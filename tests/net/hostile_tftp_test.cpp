@@ -6,24 +6,12 @@
 // Each transfer ends in a defined way: the image delivered byte for byte, or the retry limit.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
-#include <cstring>
-#include <memory>
-#include <span>
+#include <cstdint>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "app/firmware.h"
-#include "common/clock.h"
-#include "common/text.h"
-#include "platform/scripted/scripted_toolkit.h"
-#include "res/templates.h"
-#include "tests/net/tftp_peer.h"
+#include "tests/net/session_rig.h"
 #include "tests/support/process.h"
-#include "tftp/listener.h"
-#include "tftp/session.h"
 
 namespace zoq {
 namespace {
@@ -31,100 +19,25 @@ namespace {
 using test::ack_packet;
 using test::Bytes;
 using test::Datagram;
+using test::expect_block;
 using test::LOOPBACK_DEVICE;
 using test::LOOPBACK_PC;
+using test::patterned_image;
+using test::play_to_end;
+using test::SessionRig;
 using test::UdpPeer;
 
 constexpr std::uint32_t STRANGER = 0x7F000003;  // 127.0.0.3
 
-Bytes patterned(std::size_t size) {
-    Bytes b(size + 1);
-    for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<std::uint8_t>(i * 13 + i / 512);
-    b.resize(size);
-    return b;
-}
-
-// The session on the listener's socket at 127.0.0.1, the device at 127.0.0.2.
-struct Rig {
-    ScriptedToolkit ui;
-    FastClock clock;
-    std::unique_ptr<UpgradeState> state = std::make_unique<UpgradeState>();
-    TftpListener listener;
-    TftpSession session;
-    UdpPeer device{LOOPBACK_DEVICE};
-    std::thread server;
-    std::atomic<bool> done{false};
-    TransferOutcome outcome = TransferOutcome::Failed;
-
-    explicit Rig(std::span<const std::uint8_t> image) {
-        state->instance = &ui;
-        state->clock = &clock;
-        load_image_bytes(*state, image);
-        copy_text(state->device_ip_text, "127.0.0.2");
-        EXPECT_EQ(tftp_listener_bind(listener, LOOPBACK_PC), ListenerBind::Bound);
-        tftp_session_init(*state, session, listener.socket.fd(), LOOPBACK_PC, listener.port,
-                          LOOPBACK_DEVICE, device.port(), "/zoq1.bi1");
-        DialogHandle dialog = ui.create_dialog(IDD_UPLOADING, transfer_dialog_proc, state.get());
-        server = std::thread([this, dialog] {
-            outcome = tftp_session_exchange(*state, session, dialog);
-            done = true;
-        });
-    }
-    ~Rig() {
-        if (server.joinable()) server.join();
-    }
-    void to_server(const UdpPeer& from, const Bytes& bytes) const {
-        from.send(LOOPBACK_PC, listener.port, bytes);
-    }
-    TransferOutcome wait_end() {
-        server.join();
-        return outcome;
-    }
-};
-
-// The next datagram that is neither a resent OACK nor a resend of DATA block `previous`: on a
-// loaded machine the session may resend before the device's ACK reaches it.
-std::optional<Datagram> next_new(const UdpPeer& device, unsigned previous) {
-    for (;;) {
-        auto d = device.receive(5000);
-        if (!d) return d;
-        if (d->opcode() == 6) continue;
-        if (d->opcode() == 3 && previous > 0 && d->block() == previous) continue;
-        return d;
-    }
-}
-
-void expect_block(const Datagram& d, std::span<const std::uint8_t> image, std::uint32_t block) {
-    const std::size_t offset = std::size_t{block - 1} * 512;
-    const std::size_t length = std::min<std::size_t>(512, image.size() - offset);
-    ASSERT_EQ(d.opcode(), 3u);
-    ASSERT_EQ(d.block(), block & 0xFFFFu);
-    ASSERT_EQ(d.bytes.size(), 4 + length) << "block " << block;
-    ASSERT_EQ(std::memcmp(d.bytes.data() + 4, image.data() + offset, length), 0) << block;
-}
-
-// ACK 0 and then every block to the end, each checked against the image.
-void play_to_end(Rig& rig, std::span<const std::uint8_t> image, std::uint32_t from_ack) {
-    const auto count = static_cast<std::uint32_t>(image.size() / 512 + 1);
-    rig.to_server(rig.device, ack_packet(from_ack));
-    for (std::uint32_t block = from_ack + 1; block <= count; ++block) {
-        auto d = next_new(rig.device, (block - 1) & 0xFFFFu);
-        ASSERT_TRUE(d) << "no block " << block;
-        ASSERT_NO_FATAL_FAILURE(expect_block(*d, image, block));
-        rig.to_server(rig.device, ack_packet(block));
-    }
-    EXPECT_EQ(rig.wait_end(), TransferOutcome::Complete);
-}
-
 TEST(HostileTftp, AcksFromTheDevicesAddressButAnotherPortAreIgnored) {
-    const Bytes image = patterned(3000);
-    Rig rig(image);
+    const Bytes image = patterned_image(3000);
+    SessionRig rig(image);
     UdpPeer other_port(LOOPBACK_DEVICE);
     ASSERT_NE(other_port.port(), rig.device.port());
     auto oack = rig.device.receive(5000);
     ASSERT_TRUE(oack);
     ASSERT_EQ(oack->opcode(), 6u);
-    for (int i = 0; i < 50; ++i) rig.to_server(other_port, ack_packet(0));
+    for (int i = 0; i < 50; ++i) rig.send_from(other_port, ack_packet(0));
     // Only the OACK's resend may come: the other port's ACKs moved nothing.
     auto d = rig.device.receive(3000);
     ASSERT_TRUE(d) << "the OACK is resent after 100 ms of silence";
@@ -135,14 +48,14 @@ TEST(HostileTftp, AcksFromTheDevicesAddressButAnotherPortAreIgnored) {
 }
 
 TEST(HostileTftp, ErrorPacketsAreSilence) {
-    const Bytes image = patterned(1500);
-    Rig rig(image);
+    const Bytes image = patterned_image(1500);
+    SessionRig rig(image);
     ASSERT_TRUE(rig.device.receive(5000));  // OACK
     Bytes error = {0, 5, 0, 1};
     const std::string text = "File not found";
     error.insert(error.end(), text.begin(), text.end());
     error.push_back(0);
-    for (int i = 0; i < 3; ++i) rig.to_server(rig.device, error);
+    for (int i = 0; i < 3; ++i) rig.send(error);
     auto again = rig.device.receive(3000);
     ASSERT_TRUE(again);
     EXPECT_EQ(again->opcode(), 6u) << "the OACK goes again, as after silence";
@@ -150,45 +63,45 @@ TEST(HostileTftp, ErrorPacketsAreSilence) {
 }
 
 TEST(HostileTftp, DatagramsLongerThanABlock) {
-    const Bytes image = patterned(2048);
-    Rig rig(image);
+    const Bytes image = patterned_image(2048);
+    SessionRig rig(image);
     ASSERT_TRUE(rig.device.receive(5000));
-    rig.to_server(rig.device, ack_packet(0));
-    auto d1 = next_new(rig.device, 0);
+    rig.send(ack_packet(0));
+    auto d1 = rig.next_new(0);
     ASSERT_TRUE(d1);
     ASSERT_NO_FATAL_FAILURE(expect_block(*d1, image, 1));
     // A 9000-byte DATA lookalike and a 4000-byte ERROR: silence, whatever their length.
     Bytes big_data(9000, 0xAB);
     put_be16(big_data.data(), 3);
-    rig.to_server(rig.device, big_data);
+    rig.send(big_data);
     Bytes big_error(4000, 'e');
     put_be16(big_error.data(), 5);
-    rig.to_server(rig.device, big_error);
+    rig.send(big_error);
     // An ACK of block 1 with 1500 bytes of trailer: its first four bytes are the ACK.
     Bytes long_ack(1500, 0xCD);
     put_be16(long_ack.data(), 4);
     put_be16(long_ack.data() + 2, 1);
-    rig.to_server(rig.device, long_ack);
-    auto d2 = next_new(rig.device, 1);
+    rig.send(long_ack);
+    auto d2 = rig.next_new(1);
     ASSERT_TRUE(d2);
     ASSERT_NO_FATAL_FAILURE(expect_block(*d2, image, 2));
     play_to_end(rig, image, 2);
 }
 
 TEST(HostileTftp, StrangersReadRequestsDuringTheTransfer) {
-    const Bytes image = patterned(512 * 40 + 17);
-    Rig rig(image);
+    const Bytes image = patterned_image(512 * 40 + 17);
+    SessionRig rig(image);
     // Another host, from the very port the device uses.
     UdpPeer stranger(STRANGER, rig.device.port());
     ASSERT_TRUE(stranger.bound());
     ASSERT_TRUE(rig.device.receive(5000));
     const auto count = static_cast<std::uint32_t>(image.size() / 512 + 1);
-    rig.to_server(rig.device, ack_packet(0));
+    rig.send(ack_packet(0));
     for (std::uint32_t block = 1; block <= count; ++block) {
         // Before every block the stranger asks for the same file, and ACKs too.
-        rig.to_server(stranger, test::rrq_packet("/zoq1.bi1", {"octet", "tsize", "0"}));
-        rig.to_server(stranger, ack_packet(block));
-        auto d = next_new(rig.device, (block - 1) & 0xFFFFu);
+        rig.send_from(stranger, test::rrq_packet("/zoq1.bi1", {"octet", "tsize", "0"}));
+        rig.send_from(stranger, ack_packet(block));
+        auto d = rig.next_new((block - 1) & 0xFFFFu);
         ASSERT_TRUE(d) << "no block " << block;
         ASSERT_NO_FATAL_FAILURE(expect_block(*d, image, block));
         if (block <= 5) {
@@ -197,7 +110,7 @@ TEST(HostileTftp, StrangersReadRequestsDuringTheTransfer) {
             auto early = rig.device.receive(30);
             EXPECT_TRUE(!early || early->block() == block) << "block " << block;
         }
-        rig.to_server(rig.device, ack_packet(block));
+        rig.send(ack_packet(block));
     }
     EXPECT_EQ(rig.wait_end(), TransferOutcome::Complete);
     EXPECT_FALSE(stranger.receive(50)) << "the stranger is never answered";
@@ -205,15 +118,15 @@ TEST(HostileTftp, StrangersReadRequestsDuringTheTransfer) {
 
 TEST(HostileTftp, LargestImageEndsAtBlock65535) {
     // 65,535 blocks: the most that 16-bit block numbers carry without wrapping to 0.
-    const Bytes image = patterned(std::size_t{65535} * 512 - 1);
-    Rig rig(image);
+    const Bytes image = patterned_image(std::size_t{65535} * 512 - 1);
+    SessionRig rig(image);
     auto oack = rig.device.receive(5000);
     ASSERT_TRUE(oack);
     EXPECT_EQ(oack->bytes, test::expected_oack(33553919));
-    rig.to_server(rig.device, ack_packet(0));
+    rig.send(ack_packet(0));
     std::uint32_t last = 0;
     for (std::uint32_t block = 1; block <= 65535; ++block) {
-        auto d = next_new(rig.device, (block - 1) & 0xFFFFu);
+        auto d = rig.next_new((block - 1) & 0xFFFFu);
         ASSERT_TRUE(d) << "no block " << block;
         // Every 1000th block in full; the rest by number and length.
         if (block % 1000 == 0 || block == 65535) {
@@ -223,7 +136,7 @@ TEST(HostileTftp, LargestImageEndsAtBlock65535) {
             ASSERT_EQ(d->bytes.size(), block == 65535 ? 4u + 511u : 516u);
         }
         last = d->block();
-        rig.to_server(rig.device, ack_packet(block));
+        rig.send(ack_packet(block));
     }
     EXPECT_EQ(last, 65535u);
     EXPECT_EQ(rig.wait_end(), TransferOutcome::Complete);

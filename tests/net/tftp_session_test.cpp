@@ -3,23 +3,12 @@
 // the listener's socket at 127.0.0.1, packet by packet.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
-#include <cstring>
-#include <memory>
 #include <span>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/firmware.h"
-#include "common/clock.h"
-#include "common/text.h"
-#include "platform/scripted/scripted_toolkit.h"
-#include "res/templates.h"
-#include "tests/net/tftp_peer.h"
-#include "tftp/listener.h"
-#include "tftp/session.h"
+#include "tests/net/session_rig.h"
 
 namespace zoq {
 namespace {
@@ -27,82 +16,13 @@ namespace {
 using test::ack_packet;
 using test::Bytes;
 using test::Datagram;
+using test::expect_block;
 using test::LOOPBACK_DEVICE;
 using test::LOOPBACK_PC;
+using test::patterned_image;
+using test::play_to_end;
+using test::SessionRig;
 using test::UdpPeer;
-
-// Bytes that differ from block to block, so that a block sent from the wrong place shows.
-Bytes patterned_image(std::size_t size) {
-    Bytes b(size + 1);  // never empty storage: an empty image still has a valid pointer
-    for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<std::uint8_t>(i * 7 + i / 512);
-    return b;
-}
-
-struct SessionRig {
-    ScriptedToolkit ui;
-    FastClock clock;
-    std::unique_ptr<UpgradeState> state = std::make_unique<UpgradeState>();
-    TftpListener listener;
-    TftpSession session;
-    UdpPeer device{LOOPBACK_DEVICE};
-    DialogHandle dialog = NO_DIALOG;
-    std::thread server;
-    std::atomic<bool> done{false};
-    TransferOutcome outcome = TransferOutcome::Failed;
-
-    explicit SessionRig(std::span<const std::uint8_t> image) {
-        state->instance = &ui;
-        state->clock = &clock;
-        ui.record_progress(true);
-        load_image_bytes(*state, image);
-        copy_text(state->device_ip_text, "127.0.0.2");
-        EXPECT_EQ(tftp_listener_bind(listener, LOOPBACK_PC), ListenerBind::Bound);
-        tftp_session_init(*state, session, listener.socket.fd(), LOOPBACK_PC, listener.port,
-                          LOOPBACK_DEVICE, device.port(), "/zoq1.bi1");
-        dialog = ui.create_dialog(IDD_UPLOADING, transfer_dialog_proc, state.get());
-        server = std::thread([this] {
-            outcome = tftp_session_exchange(*state, session, dialog);
-            done = true;
-        });
-    }
-    // The exchange always ends by itself: last ACK or retry limit (about 3 s).
-    ~SessionRig() { server.join(); }
-
-    void ack(unsigned block) const { device.send(LOOPBACK_PC, listener.port, ack_packet(block)); }
-    void send(const Bytes& bytes) const { device.send(LOOPBACK_PC, listener.port, bytes); }
-    std::optional<Datagram> next(int timeout_ms = 3000) const { return device.receive(timeout_ms); }
-    TransferOutcome wait_end() {
-        server.join();
-        server = std::thread([] {});
-        return outcome;
-    }
-};
-
-// Checks one DATA packet against the image: number, length and payload.
-void expect_block(const Datagram& d, std::span<const std::uint8_t> image, std::uint32_t block) {
-    const std::size_t offset = std::size_t{block - 1} * 512;
-    const std::size_t length = std::min<std::size_t>(512, image.size() - offset);
-    ASSERT_EQ(d.opcode(), 3u);
-    ASSERT_EQ(d.block(), block & 0xFFFFu);
-    ASSERT_EQ(d.bytes.size(), 4 + length) << "block " << block;
-    ASSERT_EQ(std::memcmp(d.bytes.data() + 4, image.data() + offset, length), 0)
-        << "payload of block " << block;
-}
-
-// Plays the device from ACK `from` to the end, checking every block; resends of the block
-// just checked (a slow run under a sanitizer) are skipped.
-void play_to_end(SessionRig& rig, std::span<const std::uint8_t> image, std::uint32_t from) {
-    const std::uint32_t count = static_cast<std::uint32_t>(image.size() / 512 + 1);
-    rig.ack(from);
-    for (std::uint32_t block = from + 1; block <= count; ++block) {
-        auto d = rig.next();
-        while (d && block > 1 && d->opcode() == 3 && d->block() == block - 1) d = rig.next();
-        ASSERT_TRUE(d) << "no block " << block;
-        ASSERT_NO_FATAL_FAILURE(expect_block(*d, image, block));
-        rig.ack(block);
-    }
-    EXPECT_EQ(rig.wait_end(), TransferOutcome::Complete);
-}
 
 struct SizeCase {
     const char* name;
