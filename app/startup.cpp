@@ -4,6 +4,7 @@
 #include "app/firmware.h"
 #include "common/clock.h"
 #include "common/net.h"
+#include "os/socket.h"
 #include "common/process.h"
 #include "common/trace.h"
 #include "os/host.h"

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "common/net.h"
+#include "os/socket.h"
 #include "os/heartbeat.h"
 
 int main(int argc, char** argv) {

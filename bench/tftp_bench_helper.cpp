@@ -22,6 +22,7 @@
 #include "app/firmware.h"
 #include "common/clock.h"
 #include "common/net.h"
+#include "os/socket.h"
 #include "common/text.h"
 #include "tftp/listener.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "os/format_check.h"
+#include "common/format_check.h"
 
 namespace zoq {
 

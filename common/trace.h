@@ -3,7 +3,7 @@
 // credentials.
 #pragma once
 
-#include "os/format_check.h"
+#include "common/format_check.h"
 
 namespace zoq {
 

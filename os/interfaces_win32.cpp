@@ -4,9 +4,9 @@
 // preferred interface first. Every address of the lookup is up; loopback shows by its network.
 #include <winsock2.h>
 
+#include <array>
 #include <cstring>
 
-#include "common/state.h"
 #include "os/host.h"
 #include "os/interfaces.h"
 
@@ -14,7 +14,7 @@ namespace zoq {
 
 std::vector<InterfaceAddress> system_interface_addresses() {
     std::vector<InterfaceAddress> out;
-    Text<128> name{};
+    std::array<char, 128> name{};
     // Room for 127 bytes with the terminator, as the start-up's own host name.
     read_host_name(name.data(), 127);
     name[126] = 0;

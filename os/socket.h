@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
-// The socket calls of the core: TCP to the device's web server, UDP for the TFTP server, and
-// waiting on a socket with a bound in milliseconds. A handle is an `int` everywhere; -1 is none.
+// The socket calls of the core: TCP to the device's web server, UDP for the TFTP server,
+// waiting on a socket with a bound in milliseconds, and the owner that closes a handle when it
+// goes. A handle is an `int` everywhere; -1 is none.
 #pragma once
 
 #include <cstddef>
 #include <string>
+#include <utility>
 
 #include "os/sockaddr.h"
 
@@ -41,5 +43,31 @@ bool wait_readable(int socket, int ms);
 
 // The system's text for the last failed socket call of this thread, for the trace.
 std::string socket_error_text();
+
+// Owns one socket descriptor; closes it when it goes.
+class Socket {
+  public:
+    Socket() = default;
+    explicit Socket(int fd) : fd_(fd) {}
+    Socket(Socket&& other) noexcept : fd_(std::exchange(other.fd_, INVALID_SOCKET_HANDLE)) {}
+    Socket& operator=(Socket&& other) noexcept {
+        if (this != &other) {
+            close();
+            fd_ = std::exchange(other.fd_, INVALID_SOCKET_HANDLE);
+        }
+        return *this;
+    }
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+    ~Socket() { close(); }
+
+    int fd() const { return fd_; }
+    bool valid() const { return fd_ != INVALID_SOCKET_HANDLE; }
+    int release() { return std::exchange(fd_, INVALID_SOCKET_HANDLE); }
+    void close() { close_socket(std::exchange(fd_, INVALID_SOCKET_HANDLE)); }
+
+  private:
+    int fd_ = INVALID_SOCKET_HANDLE;
+};
 
 }  // namespace zoq

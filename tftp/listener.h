@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "common/net.h"
+#include "os/socket.h"
 #include "common/state.h"
 #include "tftp/session.h"
 

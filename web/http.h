@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "common/net.h"
+#include "os/socket.h"
 #include "common/state.h"
 #include "ui/port.h"
 

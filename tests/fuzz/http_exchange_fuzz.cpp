@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "common/net.h"
+#include "os/socket.h"
 #include "common/state.h"
 #include "common/text.h"
 #include "web/http.h"

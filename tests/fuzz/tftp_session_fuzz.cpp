@@ -25,6 +25,7 @@
 
 #include "app/firmware.h"
 #include "common/net.h"
+#include "os/socket.h"
 #include "common/state.h"
 #include "common/text.h"
 #include "os/heartbeat.h"

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/net.h"
+#include "os/socket.h"
 #include "common/state.h"
 #include "platform/scripted/scripted_toolkit.h"
 #include "tests/support/sockets.h"

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "common/net.h"
+#include "os/socket.h"
 #include "os/heartbeat.h"
 #include "tests/support/sockets.h"
 

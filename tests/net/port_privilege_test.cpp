@@ -17,6 +17,7 @@
 #include <string>
 
 #include "common/net.h"
+#include "os/socket.h"
 #include "common/trace.h"
 #include "os/privileges.h"
 #include "tftp/listener.h"

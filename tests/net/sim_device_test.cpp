@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/net.h"
+#include "os/socket.h"
 #include "common/text.h"
 #include "tests/net/tftp_peer.h"
 #include "tests/support/process.h"

@@ -14,6 +14,7 @@
 #include "app/firmware.h"
 #include "common/clock.h"
 #include "common/net.h"
+#include "os/socket.h"
 #include "common/text.h"
 #include "platform/scripted/scripted_toolkit.h"
 #include "res/templates.h"

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/net.h"
+#include "os/socket.h"
 
 namespace zoq::test {
 

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "common/net.h"
+#include "os/socket.h"
 #include "common/text.h"
 #include "platform/scripted/scripted_toolkit.h"
 #include "res/templates.h"

@@ -8,6 +8,7 @@
 #include "app/startup.h"
 #include "common/clock.h"
 #include "common/net.h"
+#include "os/socket.h"
 #include "common/random.h"
 #include "common/text.h"
 #include "platform/scripted/scripted_toolkit.h"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/net.h"
+#include "os/socket.h"
 #include "tools/sim/digest_server.h"
 #include "tools/sim/http.h"
 #include "tools/sim/options.h"

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "common/net.h"
+#include "os/socket.h"
 #include "common/text.h"
 
 namespace zoq::sim {
