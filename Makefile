@@ -11,7 +11,7 @@ package: SETS = run package
 windows test-windows: SETS = run test windows
 
 .PHONY: setup build run test test-asan test-tsan fuzz format check-format sim clean windows test-windows
-.PHONY: fuzz-long fuzz-coverage
+.PHONY: fuzz-long fuzz-coverage check-layers
 
 setup:
 	@scripts/setup $(SETS)
@@ -78,8 +78,12 @@ fuzz-coverage: setup
 format:
 	@$(CXX_FILES); echo "$$files" | xargs clang-format -i
 
-check-format:
+check-format: check-layers
 	@$(CXX_FILES); echo "$$files" | xargs clang-format --dry-run --Werror
+
+# Every include of the core goes down the layers (ARCHITECTURE.md); also part of check-format.
+check-layers:
+	@scripts/check-layers
 
 clean:
 	@rm -rf build

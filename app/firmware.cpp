@@ -6,21 +6,40 @@
 
 #include "common/text.h"
 #include "os/image.h"
+#include "res/templates.h"
 
 namespace zoq {
 namespace {
 
+constexpr auto A = DeviceKind::Adapter;
+constexpr auto P = DeviceKind::Phone;
+constexpr auto X = TagCase::Exact;
+constexpr auto F = TagCase::Folded;
+constexpr auto PLAIN = SuccessDialog::Plain;
+constexpr auto ALT = SuccessDialog::Alternate;
+constexpr std::uint32_t WAIT = DEFAULT_RESTART_WAIT_UNITS;
+
 constexpr std::array<ModelEntry, 20> MODELS{{
-    {"zoq5400", 7, false, "ZOQ-5400", false},       {"zoq4200", 7, false, "ZOQ-4100/4200", false},
-    {"zoq4101", 7, false, "ZOQ-4101", false},       {"vantel9", 7, false, "ZOQ-631/611", true},
-    {"vantel6", 7, false, "ZOQ-652", true},         {"LvAnTeM", 7, true, "ZOQ-632/612", true},
-    {"vAnT601", 7, false, "ZOQ-601", true},         {"VaNtElX", 7, true, "ZOQ53xH", false},
-    {"vantel", 6, false, "ZOQ-731", true},          {"corvane", 7, false, "Corvane QAT2", false},
-    {"CvQaT2W4", 8, false, "Corvane QAT2T", false}, {"ZoQ4402", 7, true, "ZOQ-4402", false},
-    {"ZoQ5502", 7, true, "ZOQ-5502", false},        {"ZoQ4502", 7, true, "ZOQ-4502", false},
-    {"zoq4500", 7, false, "ZOQ-4500", false},       {"ZoQ7700t", 8, true, "ZOQ7700", false},
-    {"zoq7700", 7, false, "ZOQ-7700", false},       {"ZoQ6600", 7, true, "ZOQ6600", false},
-    {"ZoQ6688", 7, true, "ZOQ6688", false},         {"LvAnTe5", 7, true, "ZOQ5x5h", false},
+    {"zoq5400", 7, F, "ZOQ-5400", A, WAIT, PLAIN},
+    {"zoq4200", 7, F, "ZOQ-4100/4200", A, WAIT, PLAIN},
+    {"zoq4101", 7, F, "ZOQ-4101", A, WAIT, PLAIN},
+    {"vantel9", 7, F, "ZOQ-631/611", P, WAIT, PLAIN},
+    {"vantel6", 7, F, "ZOQ-652", P, WAIT, PLAIN},
+    {"LvAnTeM", 7, X, "ZOQ-632/612", P, WAIT, PLAIN},
+    {"vAnT601", 7, F, "ZOQ-601", P, WAIT, PLAIN},
+    {"VaNtElX", 7, X, "ZOQ53xH", A, 4699, PLAIN},
+    {"vantel", 6, F, "ZOQ-731", P, WAIT, PLAIN},
+    {"corvane", 7, F, "Corvane QAT2", A, WAIT, PLAIN},
+    {"CvQaT2W4", 8, F, "Corvane QAT2T", A, WAIT, PLAIN},
+    {"ZoQ4402", 7, X, "ZOQ-4402", A, WAIT, PLAIN},
+    {"ZoQ5502", 7, X, "ZOQ-5502", A, WAIT, PLAIN},
+    {"ZoQ4502", 7, X, "ZOQ-4502", A, WAIT, PLAIN},
+    {"zoq4500", 7, F, "ZOQ-4500", A, WAIT, PLAIN},
+    {"ZoQ7700t", 8, X, "ZOQ7700", A, WAIT, PLAIN},
+    {"zoq7700", 7, F, "ZOQ-7700", A, WAIT, PLAIN},
+    {"ZoQ6600", 7, X, "ZOQ6600", A, 6250, PLAIN},
+    {"ZoQ6688", 7, X, "ZOQ6688", A, 6250, ALT},
+    {"LvAnTe5", 7, X, "ZOQ5x5h", A, 3279, ALT},
 }};
 
 unsigned char fold(unsigned char c) {
@@ -33,7 +52,9 @@ bool tag_matches(const ModelEntry& row, const std::uint8_t* header) {
         unsigned char have = header[i];
         // A NUL in the header ends the comparison, as unequal (tags never hold a NUL).
         if (have == 0) return false;
-        if (row.case_sensitive ? have != want : fold(have) != fold(want)) return false;
+        if (row.tag_case == TagCase::Exact ? have != want : fold(have) != fold(want)) {
+            return false;
+        }
     }
     return true;
 }
@@ -42,6 +63,26 @@ bool tag_matches(const ModelEntry& row, const std::uint8_t* header) {
 
 std::span<const ModelEntry> model_table() {
     return MODELS;
+}
+
+const ModelEntry* model_named(std::string_view model_name) {
+    // Seven characters tell the models apart; a longer name with the same start is the same
+    // model.
+    const std::string_view key = model_name.substr(0, 7);
+    for (const ModelEntry& row : MODELS) {
+        if (std::string_view(row.display_name).substr(0, 7) == key) return &row;
+    }
+    return nullptr;
+}
+
+std::uint32_t restart_wait_units(std::string_view model_name) {
+    const ModelEntry* row = model_named(model_name);
+    return row ? row->restart_wait_units : DEFAULT_RESTART_WAIT_UNITS;
+}
+
+int success_template(std::string_view model_name) {
+    const ModelEntry* row = model_named(model_name);
+    return row && row->success == SuccessDialog::Alternate ? IDD_SUCCESS_ALT : IDD_SUCCESS;
 }
 
 std::span<const std::uint8_t> embedded_image() {
@@ -65,11 +106,11 @@ void load_firmware_image(UpgradeState& state) {
 }
 
 void identify_model(UpgradeState& state) {
-    state.is_phone = 0;
+    state.is_phone = false;
     for (const ModelEntry& row : MODELS) {
         if (tag_matches(row, state.image.header.data())) {
             copy_text(state.model_name, row.display_name);
-            if (row.is_phone) state.is_phone = 1;
+            state.is_phone = row.kind == DeviceKind::Phone;
             return;
         }
     }

@@ -4,22 +4,41 @@
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "common/state.h"
 #include "res/short_texts.h"
 
 namespace zoq {
 
+enum class TagCase { Exact, Folded };  // how the image header is compared with the tag
+enum class DeviceKind { Adapter, Phone };
+enum class SuccessDialog { Plain, Alternate };  // templates 111 and 113
+
+// Every fact the run knows about one model.
 struct ModelEntry {
-    const char* tag;
+    const char* tag;  // the image header begins with it
     int compare_length;
-    bool case_sensitive;
+    TagCase tag_case;
     const char* display_name;
-    bool is_phone;
+    DeviceKind kind;                   // a phone's version is not checked after the upgrade
+    std::uint32_t restart_wait_units;  // 32 ms units of waiting for the device to restart
+    SuccessDialog success;
 };
+
+// Restart wait of every model without one of its own: about 35 seconds.
+inline constexpr std::uint32_t DEFAULT_RESTART_WAIT_UNITS = 1093;
 
 // The twenty rows, in the order they are searched (first match wins).
 std::span<const ModelEntry> model_table();
+
+// The row whose display name shares the first seven characters of `model_name`, or null (the
+// unknown model). The run knows its model by that name.
+const ModelEntry* model_named(std::string_view model_name);
+// The restart wait of the model, in 32 ms units.
+std::uint32_t restart_wait_units(std::string_view model_name);
+// Template of the success dialog for the model: 113 or 111.
+int success_template(std::string_view model_name);
 
 // The image built into the program.
 std::span<const std::uint8_t> embedded_image();

@@ -1,16 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "app/startup.h"
 
+#include "app/failure.h"
 #include "app/firmware.h"
 #include "common/clock.h"
-#include "common/net.h"
-#include "os/socket.h"
-#include "common/process.h"
 #include "common/trace.h"
 #include "os/host.h"
 #include "os/interfaces.h"
+#include "os/socket.h"
 #include "res/texts.h"
-#include "ui/helpers.h"
 
 namespace zoq {
 
@@ -46,10 +44,7 @@ void collect_local_ips(UpgradeState& state, std::span<const std::uint32_t> addre
 }
 
 void start_up(UpgradeState& state) {
-    if (!start_socket_layer()) {
-        show_error(*state.instance, MSG_WINSOCK_INIT);
-        end_process();
-    }
+    if (!start_socket_layer()) end_run(*state.instance, MSG_WINSOCK_INIT);
     state.host_name.fill(0);
     // Room for 127 bytes with the terminator: at most 126 characters are kept.
     read_host_name(state.host_name.data(), 127);

@@ -1,10 +1,18 @@
 // SPDX-License-Identifier: MIT
 #include "app/trigger.h"
 
+#include <exception>
+#include <new>
+
+#include "app/completion.h"
+#include "app/failure.h"
+#include "common/process.h"
 #include "common/text.h"
+#include "os/privileges.h"
+#include "os/thread.h"
+#include "res/texts.h"
 #include "tftp/listener.h"
 #include "ui/port.h"
-#include "web/request.h"
 
 namespace zoq {
 
@@ -17,12 +25,58 @@ std::string upgrade_request_path(std::uint32_t local_ip, std::uint16_t port,
     return std::string(text_of(link));
 }
 
+void tftp_listener_thread(UpgradeState& state, TftpListener* listener) {
+    Toolkit& ui = *state.instance;
+    const Transfer transfer = tftp_listener_serve(state, *listener);
+    switch (transfer.outcome) {
+        case TransferOutcome::Cancelled:
+            end_run(ui, MSG_USER_ABORT);
+        case TransferOutcome::NoMemory:
+            end_run(ui, MSG_SESSION_MALLOC);
+        case TransferOutcome::Complete:
+        case TransferOutcome::Failed:
+            break;
+    }
+    upgrade_completion(state, transfer, listener->dialog);
+    listener->socket.close();
+    end_process();
+}
+
+std::uint16_t tftp_listener_start(UpgradeState& state, std::uint32_t local_ip) {
+    Toolkit& ui = *state.instance;
+    // Owned by the listener thread until the process ends; never freed.
+    auto* listener = new (std::nothrow) TftpListener{};
+    if (!listener) end_run(ui, MSG_TFTP_MALLOC);
+    const ListenerBind bound = tftp_listener_bind(*listener, local_ip, state.port_binder);
+    // The one privileged act is over, bound or not: nothing may bind a low port from here on.
+    if (state.port_binder) state.port_binder->release();
+    switch (bound) {
+        case ListenerBind::NoSocket:
+            end_run(ui, MSG_TFTP_SOCKET);
+        case ListenerBind::NoPort:
+            end_run(ui, MSG_TFTP_BIND);
+        case ListenerBind::Bound:
+            break;
+    }
+    const std::uint16_t port = listener->port;
+    try {
+        start_thread(state.threads, [&state, listener] {
+            tftp_listener_thread(state, listener);
+        }).detach();
+    } catch (const std::exception&) {
+        // The system refused the thread (or the memory for it): as short of resources as a
+        // listener record that cannot be allocated, and told the same way.
+        end_run(ui, MSG_TFTP_MALLOC);
+    }
+    return port;
+}
+
 void upgrade_trigger(UpgradeState& state) {
     std::uint16_t port = tftp_listener_start(state, state.local_ip);
     std::string link = upgrade_request_path(state.local_ip, port, state.tftp_file_name.data());
     // Whether or not the device answers, the listener's waiting dialog now carries the run.
-    run_request(state, state.local_ip, HTTP_LOCAL_PORT, state.device_ip, DEVICE_HTTP_PORT,
-                link.c_str(), state.response_buffer.data(), RESPONSE_CAPACITY);
+    request_page(state, state.local_ip, state.device_ip, link.c_str(),
+                 state.response_buffer.data());
     for (;;) state.instance->idle();
 }
 

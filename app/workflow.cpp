@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/workflow.h"
 
+#include "app/failure.h"
 #include "app/startup.h"
 #include "app/trigger.h"
 #include "res/templates.h"
@@ -8,7 +9,6 @@
 #include "ui/address.h"
 #include "ui/helpers.h"
 #include "ui/notice.h"
-#include "web/request.h"
 
 namespace zoq {
 
@@ -22,9 +22,8 @@ int run_upgrade(UpgradeState& state) {
     if (ui.dialog_box(address_template, address_dialog_proc, &state) != 1) return 0;
     if (state.device_ip == 0) return 0;
 
-    int received =
-        run_request(state, state.local_ip, HTTP_LOCAL_PORT, state.device_ip, DEVICE_HTTP_PORT,
-                    STATUS_PAGE_PATH, state.response_buffer.data(), RESPONSE_CAPACITY);
+    const int received = request_page(state, state.local_ip, state.device_ip, STATUS_PAGE_PATH,
+                                      state.response_buffer.data());
     if (received < 1) {
         show_error(ui, MSG_NO_RESPONSE);
         return 0;

@@ -22,9 +22,9 @@
 #include "app/firmware.h"
 #include "common/clock.h"
 #include "common/net.h"
-#include "os/socket.h"
 #include "common/text.h"
 #include "os/heartbeat_posix.h"
+#include "os/socket.h"
 #include "platform/scripted/scripted_toolkit.h"
 #include "res/templates.h"
 #include "tftp/session.h"
@@ -102,7 +102,8 @@ int main(int argc, char** argv) {
     TftpSession session;
     tftp_session_init(*state, session, server.fd(), PC, server_port, DEVICE, device_port,
                       "/zoq1.bi1");
-    DialogHandle dialog = ui.create_dialog(IDD_UPLOADING, transfer_dialog_proc, state.get());
+    TransferDialog dialog;
+    dialog.handle = ui.create_dialog(IDD_UPLOADING, transfer_dialog_proc, &dialog);
     std::atomic<bool> done{false};
     std::thread exchange([&] {
         tftp_session_exchange(*state, session, dialog);

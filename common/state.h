@@ -82,7 +82,7 @@ struct UpgradeState {
 
     FirmwareImage image{};
     Text<32> model_name{};
-    int is_phone = 0;
+    bool is_phone = false;
 
     Text<128> host_name{};
     std::array<std::uint32_t, LOCAL_IP_COUNT> local_ips{};

@@ -75,6 +75,11 @@ inline constexpr int IDD_UPLOADING = 110;
 inline constexpr int IDD_SUCCESS = 111;
 inline constexpr int IDD_SUCCESS_ALT = 113;
 
+// Command ids the dialog manager itself sends, and the ids of the buttons that send them. Not
+// IDOK and IDCANCEL: those are macros of windows.h.
+inline constexpr int ID_OK = 1;
+inline constexpr int ID_CANCEL = 2;  // also Escape and the window's close box
+
 // Control ids used by the procedures.
 inline constexpr int IDC_IP_ADDRESS = 1000;
 inline constexpr int IDC_SERIAL = 1002;

@@ -2,18 +2,12 @@
 #include "tftp/listener.h"
 
 #include <cstring>
-#include <exception>
-#include <new>
-#include <thread>
 
-#include "common/process.h"
 #include "common/text.h"
 #include "common/trace.h"
 #include "os/privileges.h"
-#include "os/thread.h"
 #include "res/templates.h"
 #include "res/texts.h"
-#include "ui/helpers.h"
 
 namespace zoq {
 
@@ -77,9 +71,11 @@ ListenerDispatch classify_listener_datagram(const std::uint8_t* data, long recei
     }
 }
 
-void tftp_listener_serve(UpgradeState& state, TftpListener& listener) {
+Transfer tftp_listener_serve(UpgradeState& state, TftpListener& listener) {
     Toolkit& ui = *state.instance;
-    DialogHandle dialog = ui.create_dialog(IDD_WAITING, transfer_dialog_proc, &state);
+    listener.dialog = TransferDialog{};
+    listener.dialog.handle = ui.create_dialog(IDD_WAITING, transfer_dialog_proc, &listener.dialog);
+    const DialogHandle dialog = listener.dialog.handle;
     ui.progress_set_range(dialog, IDC_PROGRESS, 0, TFTP_ACTIVITY_STEPS);
     ui.progress_set_pos(dialog, IDC_PROGRESS, 0);
     ui.set_item_text(dialog, IDC_WAIT_TEXT, TFTP_INSTRUCTION_TEXT);
@@ -100,6 +96,9 @@ void tftp_listener_serve(UpgradeState& state, TftpListener& listener) {
                 if (++activity >= TFTP_ACTIVITY_STEPS) activity = 0;
                 ui.progress_set_pos(dialog, IDC_PROGRESS, activity);
                 ui.pump(dialog, true);
+                if (listener.dialog.cancelled) {
+                    return {TransferOutcome::Cancelled, listener.local_ip, 0};
+                }
                 break;
             case ListenerInput::Serve:
             case ListenerInput::BadName: {
@@ -115,9 +114,8 @@ void tftp_listener_serve(UpgradeState& state, TftpListener& listener) {
                 std::uint16_t cport = 0;
                 read_sockaddr(from, cip, cport);
                 ui.destroy_dialog(dialog);
-                tftp_session_run(state, fd, listener.local_ip, listener.port, cip, cport,
-                                 dispatch.requested_name);
-                return;
+                return tftp_session_run(state, listener.dialog, fd, listener.local_ip,
+                                        listener.port, cip, cport, dispatch.requested_name);
             }
             case ListenerInput::Wrq:
                 trace("TFTP Rx WRQ?\n");
@@ -135,46 +133,6 @@ void tftp_listener_serve(UpgradeState& state, TftpListener& listener) {
                 break;
         }
     }
-}
-
-void tftp_listener_thread(UpgradeState& state, TftpListener* listener) {
-    tftp_listener_serve(state, *listener);
-    listener->socket.close();
-    end_process();
-}
-
-std::uint16_t tftp_listener_start(UpgradeState& state, std::uint32_t local_ip) {
-    // Owned by the listener thread until the process ends; never freed.
-    auto* listener = new (std::nothrow) TftpListener{};
-    if (!listener) {
-        show_error(*state.instance, MSG_TFTP_MALLOC);
-        end_process();
-    }
-    const ListenerBind bound = tftp_listener_bind(*listener, local_ip, state.port_binder);
-    // The one privileged act is over, bound or not: nothing may bind a low port from here on.
-    if (state.port_binder) state.port_binder->release();
-    switch (bound) {
-        case ListenerBind::NoSocket:
-            show_error(*state.instance, MSG_TFTP_SOCKET);
-            end_process();
-        case ListenerBind::NoPort:
-            show_error(*state.instance, MSG_TFTP_BIND);
-            end_process();
-        case ListenerBind::Bound:
-            break;
-    }
-    const std::uint16_t port = listener->port;
-    try {
-        start_thread(state.threads, [&state, listener] {
-            tftp_listener_thread(state, listener);
-        }).detach();
-    } catch (const std::exception&) {
-        // The system refused the thread (or the memory for it): as short of resources as a
-        // listener record that cannot be allocated, and told the same way.
-        show_error(*state.instance, MSG_TFTP_MALLOC);
-        end_process();
-    }
-    return port;
 }
 
 }  // namespace zoq

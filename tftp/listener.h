@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The PC side of the firmware download: the UDP socket on port 69 or the next free one, and the
-// thread that waits for the device's read request, serves it, checks the result and ends the
-// process.
+// loop that waits for the device's read request and serves it.
 #pragma once
 
 #include <array>
@@ -9,8 +8,8 @@
 #include <string_view>
 
 #include "common/net.h"
-#include "os/socket.h"
 #include "common/state.h"
+#include "os/socket.h"
 #include "tftp/session.h"
 
 namespace zoq {
@@ -26,6 +25,8 @@ struct TftpListener {
     std::uint16_t port = 0;
     Socket socket;
     std::array<std::uint8_t, TFTP_PACKET_SIZE> rx_buffer{};
+    // The waiting dialog, then the uploading one; the latter outlives the serving loop.
+    TransferDialog dialog;
 };
 
 enum class ListenerBind { Bound, NoSocket, NoPort };
@@ -61,15 +62,8 @@ ListenerDispatch classify_listener_datagram(const std::uint8_t* data, long recei
                                             std::string_view expected_name);
 
 // The waiting dialog and the polling loop; serves the first matching read request on this
-// thread and returns when its transfer and completion phase are over. The caller closes the
-// socket and ends the process.
-void tftp_listener_serve(UpgradeState& state, TftpListener& listener);
-
-// The thread procedure: serves, closes the socket, ends the process.
-[[noreturn]] void tftp_listener_thread(UpgradeState& state, TftpListener* listener);
-
-// Binds the socket on `local_ip` (69 to 168), starts the listener thread and returns the port.
-// Every failure shows its message and ends the process.
-std::uint16_t tftp_listener_start(UpgradeState& state, std::uint32_t local_ip);
+// thread and returns when its transfer is over (`listener.dialog` is then the uploading dialog,
+// still open after Complete and Failed), or when the user cancels the waiting.
+Transfer tftp_listener_serve(UpgradeState& state, TftpListener& listener);
 
 }  // namespace zoq

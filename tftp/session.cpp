@@ -7,14 +7,11 @@
 #include <memory>
 #include <new>
 
-#include "common/process.h"
 #include "common/text.h"
 #include "common/trace.h"
 #include "os/heartbeat.h"
 #include "res/short_texts.h"
 #include "res/templates.h"
-#include "res/texts.h"
-#include "tftp/completion.h"
 #include "ui/helpers.h"
 
 namespace zoq {
@@ -127,8 +124,9 @@ void tftp_session_init(const UpgradeState& state, TftpSession& session, int sock
 }
 
 TransferOutcome tftp_session_exchange(UpgradeState& state, TftpSession& session,
-                                      DialogHandle dialog) {
+                                      TransferDialog& uploading) {
     Toolkit& ui = *state.instance;
+    const DialogHandle dialog = uploading.handle;
     set_non_blocking(session.socket);
     sockaddr_in destination{};
     fill_sockaddr(session.device_ip, session.device_port, destination);
@@ -158,6 +156,7 @@ TransferOutcome tftp_session_exchange(UpgradeState& state, TftpSession& session,
         std::uint16_t port = 0;
         if (received < 1) {
             ui.pump(dialog, false);
+            if (uploading.cancelled) return TransferOutcome::Cancelled;
         } else {
             read_sockaddr(from, ip, port);
         }
@@ -210,36 +209,34 @@ TransferOutcome tftp_session_exchange(UpgradeState& state, TftpSession& session,
     }
 }
 
-void tftp_session_transfer(UpgradeState& state, TftpSession& session) {
+TransferOutcome tftp_session_transfer(UpgradeState& state, TftpSession& session,
+                                      TransferDialog& dialog) {
     Toolkit& ui = *state.instance;
-    DialogHandle dialog = ui.create_dialog(IDD_UPLOADING, transfer_dialog_proc, &state);
-    ui.progress_set_range(dialog, IDC_PROGRESS, 0, static_cast<int>(session.block_count));
-    TransferOutcome outcome = tftp_session_exchange(state, session, dialog);
-    upgrade_completion(state, session.local_ip, session.device_ip, outcome, dialog);
+    dialog = TransferDialog{};
+    dialog.handle = ui.create_dialog(IDD_UPLOADING, transfer_dialog_proc, &dialog);
+    ui.progress_set_range(dialog.handle, IDC_PROGRESS, 0, static_cast<int>(session.block_count));
+    return tftp_session_exchange(state, session, dialog);
 }
 
-void tftp_session_run(UpgradeState& state, int socket, std::uint32_t local_ip,
-                      std::uint16_t local_port, std::uint32_t device_ip, std::uint16_t device_port,
-                      std::string_view file_name) {
+Transfer tftp_session_run(UpgradeState& state, TransferDialog& dialog, int socket,
+                          std::uint32_t local_ip, std::uint16_t local_port, std::uint32_t device_ip,
+                          std::uint16_t device_port, std::string_view file_name) {
     std::unique_ptr<TftpSession> session(new (std::nothrow) TftpSession{});
-    if (!session) {
-        show_error(*state.instance, MSG_SESSION_MALLOC);
-        end_process();
-    }
+    if (!session) return {TransferOutcome::NoMemory, local_ip, device_ip};
     tftp_session_init(state, *session, socket, local_ip, local_port, device_ip, device_port,
                       file_name);
-    tftp_session_transfer(state, *session);
+    return {tftp_session_transfer(state, *session, dialog), local_ip, device_ip};
 }
 
-bool transfer_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, void*) {
+bool transfer_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, void* context) {
     if (event.kind == EventKind::Opened) {
         center_window(ui, dialog);
         return true;
     }
-    if (event.kind == EventKind::Command && event.control == IDCANCEL) {
+    if (event.kind == EventKind::Command && event.control == ID_CANCEL) {
         ui.destroy_dialog(dialog);
-        show_error(ui, MSG_USER_ABORT);
-        end_process();
+        static_cast<TransferDialog*>(context)->cancelled = true;
+        return true;
     }
     return false;
 }

@@ -10,8 +10,8 @@
 #include <string_view>
 
 #include "common/net.h"
-#include "os/socket.h"
 #include "common/state.h"
+#include "os/socket.h"
 #include "ui/port.h"
 
 namespace zoq {
@@ -50,7 +50,27 @@ struct TftpSession {
     std::uint32_t block_size = 0;  // payload of the block in flight
 };
 
-enum class TransferOutcome { Complete, Failed };
+enum class TransferOutcome {
+    Complete,   // every block acknowledged
+    Failed,     // the device went silent for the retry limit
+    Cancelled,  // Cancel in the waiting or uploading dialog (now destroyed)
+    NoMemory,   // no room for the session: nothing was sent
+};
+
+// The waiting and uploading dialogs, with what their procedure tells the loop that pumps them:
+// Cancel destroys the dialog and sets `cancelled`, and the loop returns.
+struct TransferDialog {
+    DialogHandle handle = NO_DIALOG;
+    bool cancelled = false;
+};
+
+// How a served request ended. After Complete and Failed the uploading dialog is still open:
+// the restart wait goes on in it.
+struct Transfer {
+    TransferOutcome outcome = TransferOutcome::Failed;
+    std::uint32_t local_ip = 0;
+    std::uint32_t device_ip = 0;  // the address the read request came from
+};
 
 // What one received datagram means to the session.
 enum class SessionInput {
@@ -81,23 +101,22 @@ void tftp_session_init(const UpgradeState& state, TftpSession& session, int sock
                        std::uint32_t local_ip, std::uint16_t local_port, std::uint32_t device_ip,
                        std::uint16_t device_port, std::string_view file_name);
 
-// The lock-step exchange from the first OACK to the last ACK or the retry limit. `dialog` is
-// the uploading dialog (its bar and title follow the ACKs; it is pumped while the line is
-// quiet). Returns without ending the process unless the user cancels.
+// The lock-step exchange from the first OACK to the last ACK, the retry limit or a Cancel.
+// `dialog` is the uploading dialog (its bar and title follow the ACKs; it is pumped while the
+// line is quiet).
 TransferOutcome tftp_session_exchange(UpgradeState& state, TftpSession& session,
-                                      DialogHandle dialog);
+                                      TransferDialog& dialog);
 
-// The uploading dialog, the exchange, then the completion phase.
-void tftp_session_transfer(UpgradeState& state, TftpSession& session);
+// Opens the uploading dialog in `dialog` and runs the exchange.
+TransferOutcome tftp_session_transfer(UpgradeState& state, TftpSession& session,
+                                      TransferDialog& dialog);
 
-// Serves one accepted read request on the listener's socket; returns when the transfer and the
-// completion phase are over.
-void tftp_session_run(UpgradeState& state, int socket, std::uint32_t local_ip,
-                      std::uint16_t local_port, std::uint32_t device_ip, std::uint16_t device_port,
-                      std::string_view file_name);
+// Serves one accepted read request on the listener's socket; returns when the transfer is over.
+Transfer tftp_session_run(UpgradeState& state, TransferDialog& dialog, int socket,
+                          std::uint32_t local_ip, std::uint16_t local_port, std::uint32_t device_ip,
+                          std::uint16_t device_port, std::string_view file_name);
 
-// Procedure of the waiting (114) and uploading (110) dialogs; `context` is the UpgradeState.
-// Cancel ends the process.
+// Procedure of the waiting (114) and uploading (110) dialogs; `context` is a TransferDialog.
 bool transfer_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, void* context);
 
 }  // namespace zoq

@@ -63,7 +63,7 @@ bool address_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, vo
         fill_dialog(ui, dialog, state);
         return false;
     }
-    if (event.control == IDOK) {
+    if (event.control == ID_OK) {
         accept(ui, dialog, state);
         return true;
     }

@@ -21,8 +21,8 @@ Point centered_position(const WindowRect& rect, ScreenSize screen) {
 
 bool end_on_ok_cancel(Toolkit& ui, DialogHandle dialog, DialogEvent event) {
     if (event.kind != EventKind::Command) return false;
-    if (event.control != IDOK && event.control != IDCANCEL) return false;
-    ui.end_dialog(dialog, event.control == IDOK ? 1 : 0);
+    if (event.control != ID_OK && event.control != ID_CANCEL) return false;
+    ui.end_dialog(dialog, event.control == ID_OK ? 1 : 0);
     return true;
 }
 

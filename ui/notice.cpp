@@ -16,7 +16,7 @@ bool notice_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, voi
         ui.set_caption(dialog, format("%s Firmware Upgrade", state.model_name.data()));
         ui.set_item_text(dialog, IDC_WARNING, NOTICE_WARNING_TEXT);
         // Cancel has the focus and is the default: Enter at once must not start anything.
-        ui.set_focus(dialog, IDCANCEL);
+        ui.set_focus(dialog, ID_CANCEL);
         center_window(ui, dialog);
         return false;
     }

@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "res/templates.h"  // the control ids, ID_OK and ID_CANCEL among them
+
 namespace zoq {
 
 class Toolkit;
@@ -19,10 +21,6 @@ class Toolkit;
 // A dialog as the port knows it. 0 is no dialog.
 using DialogHandle = std::uint64_t;
 inline constexpr DialogHandle NO_DIALOG = 0;
-
-// Command ids the dialog manager itself sends.
-inline constexpr int IDOK = 1;
-inline constexpr int IDCANCEL = 2;  // also Escape and the window's close box
 
 enum class EventKind {
     Opened,   // the dialog was built; its procedure fills it in. Return true to let the dialog

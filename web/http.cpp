@@ -4,11 +4,8 @@
 #include <cstring>
 #include <mutex>
 
-#include "common/process.h"
 #include "common/text.h"
 #include "common/trace.h"
-#include "res/texts.h"
-#include "ui/helpers.h"
 #include "web/digest.h"
 #include "web/md5.h"
 
@@ -35,13 +32,10 @@ struct RequestWriter {
 
 }  // namespace
 
-Socket tcp_connect(Toolkit& ui, std::uint32_t local_ip, std::uint16_t local_port,
-                   std::uint32_t remote_ip, std::uint16_t remote_port) {
+Connection tcp_connect(std::uint32_t local_ip, std::uint16_t local_port, std::uint32_t remote_ip,
+                       std::uint16_t remote_port) {
     Socket s(open_tcp_socket());
-    if (!s.valid()) {
-        show_error(ui, MSG_HTTP_OPEN);
-        end_process();
-    }
+    if (!s.valid()) return {Socket(), HttpFailure::NoSocket};
     sockaddr_in addr{};
     int failures = 0;
     for (std::uint16_t port = local_port;; ++port) {
@@ -50,33 +44,31 @@ Socket tcp_connect(Toolkit& ui, std::uint32_t local_ip, std::uint16_t local_port
             trace("HTTP local port %u\n", static_cast<unsigned>(port));
             break;
         }
-        if (++failures > HTTP_BIND_RETRIES) {
-            show_error(ui, MSG_HTTP_BIND);
-            end_process();
-        }
+        if (++failures > HTTP_BIND_RETRIES) return {Socket(), HttpFailure::NoLocalPort};
     }
     fill_sockaddr(remote_ip, remote_port, addr);
     if (!connect_socket(s.fd(), addr)) {
         trace("HTTP connect failed: %s\n", socket_error_text().c_str());
-        return Socket();
+        return {};
     }
-    return s;
+    return {std::move(s)};
 }
 
-int parse_status(std::string_view response, DigestChallenge& digest, Random& rng) {
+HttpStatus parse_status(std::string_view response, DigestChallenge& digest, Random& rng) {
     response = c_text(response);
-    if (response.substr(0, 8) != "HTTP/1.1") return STATUS_NOT_HTTP11;
+    if (response.substr(0, 8) != "HTTP/1.1") return HttpStatus::NotHttp11;
     // The version and the one character after it; an answer that ends there has no code.
     std::size_t at = 9;
-    if (at >= response.size()) return STATUS_NO_CODE;
+    if (at >= response.size()) return HttpStatus::NoCode;
     while (at < response.size() && (response[at] == ' ' || response[at] == '\t')) ++at;
-    if (at >= response.size()) return STATUS_NO_CODE;
+    if (at >= response.size()) return HttpStatus::NoCode;
     std::string_view rest = response.substr(at);
-    if (rest.substr(0, 3) == "200") return STATUS_OK;
-    if (rest.substr(0, 3) != "401") return STATUS_OTHER;
+    if (rest.substr(0, 3) == "200") return HttpStatus::Ok;
+    if (rest.substr(0, 3) != "401") return HttpStatus::Other;
     std::size_t label = rest.find("WWW-Authenticate:");
-    if (label == std::string_view::npos) return STATUS_OTHER;
-    return parse_challenge(rest.substr(label), digest, rng) == 0 ? STATUS_CHALLENGE : STATUS_OTHER;
+    if (label == std::string_view::npos) return HttpStatus::Other;
+    return parse_challenge(rest.substr(label), digest, rng) == 0 ? HttpStatus::Challenge
+                                                                 : HttpStatus::Other;
 }
 
 char* extract_field(std::string_view page, std::string_view label, char* out, std::size_t max) {
@@ -99,22 +91,24 @@ char* extract_field(std::string_view page, std::string_view label, char* out, st
     return out;
 }
 
-int http_get(UpgradeState& state, std::uint32_t local_ip, std::uint16_t local_port,
-             std::uint32_t device_ip, std::uint16_t device_port, const char* path, char* buffer,
-             int capacity) {
-    if (capacity <= 0) return 0;
-    Socket s;
-    for (int attempt = 0; attempt < HTTP_CONNECT_ATTEMPTS && !s.valid(); ++attempt) {
-        s = tcp_connect(*state.instance, local_ip, local_port, device_ip, device_port);
+HttpResult http_get(UpgradeState& state, std::uint32_t local_ip, std::uint16_t local_port,
+                    std::uint32_t device_ip, std::uint16_t device_port, const char* path,
+                    char* buffer, int capacity) {
+    if (capacity <= 0) return {};
+    Connection c;
+    for (int attempt = 0; attempt < HTTP_CONNECT_ATTEMPTS && !c.socket.valid(); ++attempt) {
+        c = tcp_connect(local_ip, local_port, device_ip, device_port);
+        if (c.failure != HttpFailure::None) return {HttpOutcome::Failed, 0, c.failure};
     }
-    if (!s.valid()) return 0;
-    int result = http_exchange(state, s.fd(), path, buffer, capacity);
-    s.close();
+    if (!c.socket.valid()) return {};
+    HttpResult result = http_exchange(state, c.socket.fd(), path, buffer, capacity);
+    c.socket.close();
     return result;
 }
 
-int http_exchange(UpgradeState& state, int socket, const char* path, char* buffer, int capacity) {
-    if (capacity <= 0) return 0;
+HttpResult http_exchange(UpgradeState& state, int socket, const char* path, char* buffer,
+                         int capacity) {
+    if (capacity <= 0) return {};
     RequestWriter w{buffer, static_cast<std::size_t>(capacity)};
     w.put("GET ");
     w.put(path);
@@ -152,11 +146,11 @@ int http_exchange(UpgradeState& state, int socket, const char* path, char* buffe
     trace("HTTP received %d bytes\n", total);
     std::string_view response(buffer, static_cast<std::size_t>(total));
 
-    int status;
+    HttpStatus status;
     {
         std::lock_guard lock(state.shared_mutex);
         status = parse_status(response, state.digest, state.rng);
-        if (status != STATUS_CHALLENGE && total > 0) {
+        if (status != HttpStatus::Challenge && total > 0) {
             for (const auto& entry : FIELD_LABELS) {
                 Text<128>& field = state.device_info.*entry.field;
                 extract_field(response, entry.label, field.data(), FIELD_MAX);
@@ -164,8 +158,9 @@ int http_exchange(UpgradeState& state, int socket, const char* path, char* buffe
         }
     }
     // Outside the lock: a trace write may block on a slow standard error.
-    trace("HTTP status class %d\n", status);
-    return status == STATUS_CHALLENGE ? -1 : total;
+    trace("HTTP status class %d\n", static_cast<int>(status));
+    if (status == HttpStatus::Challenge) return {HttpOutcome::Challenge, total};
+    return {HttpOutcome::Answer, total};
 }
 
 }  // namespace zoq

@@ -7,10 +7,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "common/net.h"
-#include "os/socket.h"
 #include "common/state.h"
-#include "ui/port.h"
+#include "os/socket.h"
 
 namespace zoq {
 
@@ -22,33 +20,58 @@ inline constexpr int HTTP_BIND_RETRIES = 100;
 // Longest value cut out of a page.
 inline constexpr std::size_t FIELD_MAX = 127;
 
-// Status classes of parse_status.
-inline constexpr int STATUS_NOT_HTTP11 = -1;
-inline constexpr int STATUS_NO_CODE = -2;
-inline constexpr int STATUS_OK = 0;
-inline constexpr int STATUS_CHALLENGE = 1;
-inline constexpr int STATUS_OTHER = 2;
+// Why a request could not be made at all. A refused connection is not among them: it is
+// tried again, and ten refusals are an answer of no bytes.
+enum class HttpFailure {
+    None,
+    NoSocket,     // the system gave no TCP socket
+    NoLocalPort,  // the first local port and the next hundred were all taken
+};
+
+struct Connection {
+    Socket socket;  // invalid when the connect call failed or `failure` is set
+    HttpFailure failure = HttpFailure::None;
+};
 
 // A connected TCP socket from `local_ip` (0: any), local port `local_port` or one of the next
-// hundred, to `remote_ip`:`remote_port`; an invalid socket when the connect call failed. When
-// no socket can be made or bound it shows the failure and ends the process.
-Socket tcp_connect(Toolkit& ui, std::uint32_t local_ip, std::uint16_t local_port,
-                   std::uint32_t remote_ip, std::uint16_t remote_port);
+// hundred, to `remote_ip`:`remote_port`.
+Connection tcp_connect(std::uint32_t local_ip, std::uint16_t local_port, std::uint32_t remote_ip,
+                       std::uint16_t remote_port);
+
+enum class HttpOutcome {
+    Answer,     // `received` bytes came back (0: no connection, or nothing before the end)
+    Challenge,  // the device asked for credentials with a usable challenge, now in `digest`
+    Failed,     // no request could be made: `failure` says why
+};
+
+struct HttpResult {
+    HttpOutcome outcome = HttpOutcome::Answer;
+    int received = 0;
+    HttpFailure failure = HttpFailure::None;
+};
 
 // One GET of `path`. `buffer` holds `capacity` + 1 bytes: the request, then the raw answer,
-// zero-terminated. Returns -1 when the device asked for credentials with a usable challenge
-// (now in `state.digest`), 0 when no connection was made or nothing came back, else the number
-// of bytes received. Fills `state.device_info` from any other answer.
-int http_get(UpgradeState& state, std::uint32_t local_ip, std::uint16_t local_port,
-             std::uint32_t device_ip, std::uint16_t device_port, const char* path, char* buffer,
-             int capacity);
+// zero-terminated. Fills `state.device_info` from any answer but a challenge.
+HttpResult http_get(UpgradeState& state, std::uint32_t local_ip, std::uint16_t local_port,
+                    std::uint32_t device_ip, std::uint16_t device_port, const char* path,
+                    char* buffer, int capacity);
 
 // The exchange on a connected socket: the request, the whole answer up to the device's end of
-// the connection (or `capacity` bytes), its class and the values. Results as http_get's.
-int http_exchange(UpgradeState& state, int socket, const char* path, char* buffer, int capacity);
+// the connection (or `capacity` bytes), its class and the values. An Answer or a Challenge.
+HttpResult http_exchange(UpgradeState& state, int socket, const char* path, char* buffer,
+                         int capacity);
 
-// The class of an answer (a zero byte ends it); fills `digest` for class 1.
-int parse_status(std::string_view response, DigestChallenge& digest, Random& rng);
+// The class of an answer; the numbers are those the trace prints.
+enum class HttpStatus {
+    NotHttp11 = -1,
+    NoCode = -2,
+    Ok = 0,
+    Challenge = 1,
+    Other = 2,
+};
+
+// The class of an answer (a zero byte ends it); fills `digest` for a Challenge.
+HttpStatus parse_status(std::string_view response, DigestChallenge& digest, Random& rng);
 
 // Copies the value that follows `label` and its tags into `out` (at most `max` characters and
 // a zero byte, so `out` holds `max` + 1). Returns `out`, or null when nothing was written.

@@ -5,11 +5,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
-#include "common/process.h"
 #include "common/text.h"
 #include "common/trace.h"
 #include "os/thread.h"
@@ -21,12 +21,15 @@
 namespace zoq {
 namespace {
 
-// How the caller learns that the worker has ended, whatever its result.
-struct WorkerEnd {
+// One attempt as the worker sees it, shared with the caller: a caller that leaves after a
+// Cancel must not take the worker's arguments or its end with it.
+struct WorkerJob {
+    std::string path;
+    RequestParams params;
     std::mutex mutex;
     std::condition_variable ended_cv;
     bool ended = false;
-    int result = 0;
+    HttpResult result;
 };
 
 constexpr int PUMPS_PER_STEP = 10;
@@ -42,27 +45,26 @@ ChallengeStep after_challenge(const DigestChallenge& digest, int repeats) {
                : ChallengeStep::AskPassword;
 }
 
-int request_worker(UpgradeState& state, const RequestParams& p) {
+HttpResult request_worker(UpgradeState& state, const RequestParams& p) {
     return http_get(state, p.local_ip, p.local_port, p.device_ip, p.device_port, p.path, p.buffer,
                     p.capacity);
 }
 
 bool progress_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, void* context) {
-    auto& state = *static_cast<UpgradeState*>(context);
+    auto& progress = *static_cast<ProgressDialog*>(context);
     if (event.kind == EventKind::Opened) {
         Text<80> caption{};
-        format_text(caption, "Connecting with ZOQ@%s", state.device_ip_text.data());
+        format_text(caption, "Connecting with ZOQ@%s", progress.state->device_ip_text.data());
         ui.set_caption(dialog, text_of(caption));
         center_window(ui, dialog);
         ui.progress_set_range(dialog, IDC_PROGRESS, 0, PROGRESS_MAX);
         return true;
     }
-    if (event.control == IDCANCEL) {
-        // The worker may be blocked in connect or receive for minutes: it is not waited for,
-        // the end of the process ends it.
+    if (event.control == ID_CANCEL) {
+        // The worker may be blocked in connect or receive for minutes: it is not waited for.
         ui.destroy_dialog(dialog);
-        show_error(ui, MSG_USER_ABORT);
-        end_process();
+        progress.cancelled = true;
+        return true;
     }
     return false;
 }
@@ -76,7 +78,7 @@ bool password_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, v
         center_window(ui, dialog);
         return false;
     }
-    if (event.control == IDOK) {
+    if (event.control == ID_OK) {
         std::string user = ui.get_item_text(dialog, IDC_USERNAME);
         std::string password = ui.get_item_text(dialog, IDC_PASSWORD);
         {
@@ -92,45 +94,57 @@ bool password_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, v
     return end_on_ok_cancel(ui, dialog, event);
 }
 
-int run_request(UpgradeState& state, std::uint32_t local_ip, std::uint16_t local_port,
-                std::uint32_t device_ip, std::uint16_t device_port, const char* path, char* buffer,
-                int capacity) {
+RequestResult run_request(UpgradeState& state, std::uint32_t local_ip, std::uint16_t local_port,
+                          std::uint32_t device_ip, std::uint16_t device_port, const char* path,
+                          char* buffer, int capacity, WorkerFailureHandler on_failure) {
     Toolkit& ui = *state.instance;
     int pump_counter = 0;
     int position = 0;
     int repeats = 0;
     for (;;) {
-        RequestParams params{&ui,         local_ip, local_port, device_ip,
-                             device_port, path,     buffer,     capacity};
-        DialogHandle dialog = ui.create_dialog(IDD_PROGRESS, progress_dialog_proc, &state);
-        WorkerEnd end;
+        std::shared_ptr<WorkerJob> job;
+        try {
+            job = std::make_shared<WorkerJob>();
+        } catch (const std::bad_alloc&) {
+            return {RequestOutcome::NoWorker};
+        }
+        job->path = path;
+        job->params = {local_ip,          local_port, device_ip, device_port,
+                       job->path.c_str(), buffer,     capacity};
+        ProgressDialog progress{&state};
+        DialogHandle dialog = ui.create_dialog(IDD_PROGRESS, progress_dialog_proc, &progress);
         std::thread worker;
         try {
-            worker = start_thread(state.threads, [&state, &params, &end] {
-                int result = request_worker(state, params);
-                std::lock_guard lock(end.mutex);
-                end.result = result;
-                end.ended = true;
-                end.ended_cv.notify_all();
+            worker = start_thread(state.threads, [&state, job, on_failure] {
+                HttpResult result = request_worker(state, job->params);
+                if (result.outcome == HttpOutcome::Failed) {
+                    if (on_failure) on_failure(state, result.failure);
+                    result = {};
+                }
+                std::lock_guard lock(job->mutex);
+                job->result = result;
+                job->ended = true;
+                job->ended_cv.notify_all();
             });
         } catch (const std::exception&) {
-            // Without a worker the request is never made: the program itself could not open
-            // its connection to the device, which is what the message says.
             ui.destroy_dialog(dialog);
-            show_error(ui, MSG_HTTP_OPEN);
-            end_process();
+            return {RequestOutcome::NoWorker};
         }
         for (;;) {
             {
-                std::lock_guard lock(end.mutex);
-                if (end.ended) break;
+                std::lock_guard lock(job->mutex);
+                if (job->ended) break;
             }
             ui.pump(dialog, false);
+            if (progress.cancelled) {
+                worker.detach();
+                return {RequestOutcome::Cancelled};
+            }
             {
                 // The 1 ms pause of each pass, cut short when the worker ends.
-                std::unique_lock lock(end.mutex);
-                end.ended_cv.wait_for(lock, std::chrono::milliseconds(1),
-                                      [&end] { return end.ended; });
+                std::unique_lock lock(job->mutex);
+                job->ended_cv.wait_for(lock, std::chrono::milliseconds(1),
+                                       [&job] { return job->ended; });
             }
             if (++pump_counter == PUMPS_PER_STEP) {
                 ui.progress_set_pos(dialog, IDC_PROGRESS, position);
@@ -140,7 +154,9 @@ int run_request(UpgradeState& state, std::uint32_t local_ip, std::uint16_t local
         }
         ui.destroy_dialog(dialog);
         worker.join();
-        if (end.result >= 0) return end.result;
+        if (job->result.outcome != HttpOutcome::Challenge) {
+            return {RequestOutcome::Answer, job->result.received};
+        }
 
         bool repeat_silently;
         {
@@ -154,8 +170,7 @@ int run_request(UpgradeState& state, std::uint32_t local_ip, std::uint16_t local
             continue;
         }
         if (ui.dialog_box(IDD_PASSWORD, password_dialog_proc, &state) == 0) {
-            show_error(ui, MSG_USER_ABORT);
-            end_process();
+            return {RequestOutcome::Cancelled};
         }
         repeats = 0;
     }

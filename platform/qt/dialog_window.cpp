@@ -326,13 +326,13 @@ int DialogWindow::list_selected(int id) const {
 }
 
 void DialogWindow::reject() {
-    on_command_(IDCANCEL);
+    on_command_(ID_CANCEL);
 }
 
 void DialogWindow::closeEvent(QCloseEvent* event) {
     // The close box is a Cancel command; only the dialog's procedure decides what closes.
     event->ignore();
-    on_command_(IDCANCEL);
+    on_command_(ID_CANCEL);
 }
 
 }  // namespace zoq::qt

@@ -188,7 +188,7 @@ int ScriptedToolkit::dialog_box(int template_id, DialogProc proc, void* context)
         if (nothing_left &&
             Clock::now() - idle_since > std::chrono::milliseconds(unscripted_timeout_ms_)) {
             // Nobody answers this dialog: record it and close it as the close box would.
-            d->posted.push_back(IDCANCEL);
+            d->posted.push_back(ID_CANCEL);
             lock.unlock();
             record("unscripted " + std::to_string(template_id));
             continue;

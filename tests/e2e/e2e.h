@@ -137,18 +137,18 @@ class E2eRun : public testing::Test {
         EXPECT_TRUE(std::equal(got.begin(), got.end(), image.begin()));
     }
 
-    static void continue_notice(ScriptedToolkit& ui) { ui.on_open(IDD_NOTICE, {A::press(IDOK)}); }
+    static void continue_notice(ScriptedToolkit& ui) { ui.on_open(IDD_NOTICE, {A::press(ID_OK)}); }
     static void enter_device(ScriptedToolkit& ui) {
-        ui.on_open(IDD_ADDRESS, {A::type(IDC_IP_ADDRESS, "127.0.0.2"), A::press(IDOK)});
+        ui.on_open(IDD_ADDRESS, {A::type(IDC_IP_ADDRESS, "127.0.0.2"), A::press(ID_OK)});
     }
     static void reach_the_upgrade(ScriptedToolkit& ui) {
         continue_notice(ui);
         enter_device(ui);
-        ui.on_open(IDD_CONFIRM, {A::press(IDOK)});
+        ui.on_open(IDD_CONFIRM, {A::press(ID_OK)});
     }
     static void confirm_and_close_success(ScriptedToolkit& ui) {
-        ui.on_open(IDD_CONFIRM, {A::press(IDOK)});
-        ui.on_open(IDD_SUCCESS, {A::press(IDOK)});
+        ui.on_open(IDD_CONFIRM, {A::press(ID_OK)});
+        ui.on_open(IDD_SUCCESS, {A::press(ID_OK)});
     }
     // What a person does when the device asks for no password and all goes well.
     static void upgrade_without_password(ScriptedToolkit& ui) {
@@ -157,7 +157,7 @@ class E2eRun : public testing::Test {
         confirm_and_close_success(ui);
     }
     static void answer_password(ScriptedToolkit& ui, const char* password) {
-        ui.on_open(IDD_PASSWORD, {A::type(IDC_PASSWORD, password), A::press(IDOK)});
+        ui.on_open(IDD_PASSWORD, {A::type(IDC_PASSWORD, password), A::press(ID_OK)});
     }
 
     void expect_success_seen() {

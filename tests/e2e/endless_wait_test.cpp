@@ -34,7 +34,7 @@ TEST_F(EndlessWait, ConnectThatNeverCompletes) {
         }
         continue_notice(ui);
         enter_device(ui);
-        ui.on_open(IDD_PROGRESS, {A::wait_ms(1000), A::press(IDCANCEL)});
+        ui.on_open(IDD_PROGRESS, {A::wait_ms(1000), A::press(ID_CANCEL)});
     });
     expect_only_error(USER_ABORT);
     EXPECT_EQ(count("returned"), 0);
@@ -46,7 +46,7 @@ TEST_F(EndlessWait, AnswerThatNeverEnds) {
     run([](ScriptedToolkit& ui) {
         continue_notice(ui);
         enter_device(ui);
-        ui.on_open(IDD_PROGRESS, {A::wait_ms(500), A::press(IDCANCEL)});
+        ui.on_open(IDD_PROGRESS, {A::wait_ms(500), A::press(ID_CANCEL)});
     });
     expect_only_error(USER_ABORT);
     EXPECT_TRUE(sim_.wait_for("http: GET /admin/advanced", 1000)) << sim_.output();
@@ -58,9 +58,9 @@ TEST_F(EndlessWait, PasswordRefusedAgainAndAgain) {
         continue_notice(ui);
         enter_device(ui);
         for (int i = 0; i < 4; ++i) {
-            ui.on_open(IDD_PASSWORD, {A::type(IDC_PASSWORD, "wrong"), A::press(IDOK)});
+            ui.on_open(IDD_PASSWORD, {A::type(IDC_PASSWORD, "wrong"), A::press(ID_OK)});
         }
-        ui.on_open(IDD_PASSWORD, {A::press(IDCANCEL)});
+        ui.on_open(IDD_PASSWORD, {A::press(ID_CANCEL)});
     });
     expect_only_error(USER_ABORT);
     EXPECT_EQ(count("open 104"), 5) << seen();
@@ -74,7 +74,7 @@ TEST_F(EndlessWait, ReadRequestLostOnTheWay) {
                   "--tftp-retries", "0"});
     run([](ScriptedToolkit& ui) {
         reach_the_upgrade(ui);
-        ui.on_open(IDD_WAITING, {A::wait_ms(1500), A::press(IDCANCEL)});
+        ui.on_open(IDD_WAITING, {A::wait_ms(1500), A::press(ID_CANCEL)});
     });
     expect_only_error(USER_ABORT);
     expect_in_order({"open 114", "command 114 2", "destroy 114"});
@@ -91,7 +91,7 @@ TEST_F(EndlessWait, UpgradeRequestThatNeverEndsWhileNoReadRequestComes) {
     run([](ScriptedToolkit& ui) {
         reach_the_upgrade(ui);
         ui.on_open(IDD_PROGRESS, {});  // the status read
-        ui.on_open(IDD_PROGRESS, {A::wait_ms(1000), A::press(IDCANCEL)});
+        ui.on_open(IDD_PROGRESS, {A::wait_ms(1000), A::press(ID_CANCEL)});
     });
     expect_only_error(USER_ABORT);
     expect_in_order({"open 114", "command 105 2", "destroy 105"});
@@ -107,7 +107,7 @@ TEST_F(EndlessWait, StatusReadAfterTheRestartThatIsNeverAnswered) {
         reach_the_upgrade(ui);
         ui.on_open(IDD_PROGRESS, {});  // the status read
         ui.on_open(IDD_PROGRESS, {});  // the upgrade request
-        ui.on_open(IDD_PROGRESS, {A::wait_ms(1000), A::press(IDCANCEL)});
+        ui.on_open(IDD_PROGRESS, {A::wait_ms(1000), A::press(ID_CANCEL)});
     });
     expect_only_error(USER_ABORT);
     expect_in_order({"destroy 110", "open 105", "command 105 2", "destroy 105"});
@@ -122,9 +122,9 @@ TEST_F(EndlessWait, PasswordAskedAgainAfterTheRestart) {
     run([](ScriptedToolkit& ui) {
         continue_notice(ui);
         enter_device(ui);
-        ui.on_open(IDD_PASSWORD, {A::type(IDC_PASSWORD, "admin"), A::press(IDOK)});
-        ui.on_open(IDD_CONFIRM, {A::press(IDOK)});
-        ui.on_open(IDD_PASSWORD, {A::press(IDCANCEL)});
+        ui.on_open(IDD_PASSWORD, {A::type(IDC_PASSWORD, "admin"), A::press(ID_OK)});
+        ui.on_open(IDD_CONFIRM, {A::press(ID_OK)});
+        ui.on_open(IDD_PASSWORD, {A::press(ID_CANCEL)});
     });
     expect_only_error(USER_ABORT);
     expect_in_order({"destroy 110", "open 104", "end 104 0"});

@@ -59,9 +59,9 @@ TEST_F(Lossy, HttpOverALossyLink) {
     run([](ScriptedToolkit& ui) {
         continue_notice(ui);
         enter_device(ui);
-        ui.on_open(IDD_PASSWORD, {A::type(IDC_PASSWORD, "pw"), A::press(IDOK)});
-        ui.on_open(IDD_CONFIRM, {A::press(IDOK)});
-        ui.on_open(IDD_SUCCESS, {A::press(IDOK)});
+        ui.on_open(IDD_PASSWORD, {A::type(IDC_PASSWORD, "pw"), A::press(ID_OK)});
+        ui.on_open(IDD_CONFIRM, {A::press(ID_OK)});
+        ui.on_open(IDD_SUCCESS, {A::press(ID_OK)});
     });
     expect_success_dialog();
     expect_device_got_the_image();

@@ -43,7 +43,7 @@ class SimRun : public E2eRun {
 
     static void upgrade_and_close_success(ScriptedToolkit& ui) {
         reach_the_upgrade(ui);
-        ui.on_open(IDD_SUCCESS, {A::press(IDOK)});
+        ui.on_open(IDD_SUCCESS, {A::press(ID_OK)});
     }
 };
 

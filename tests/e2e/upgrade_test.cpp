@@ -42,7 +42,7 @@ TEST_F(Upgrade, WrongPasswordIsAskedAgain) {
     run([](ScriptedToolkit& ui) {
         continue_notice(ui);
         enter_device(ui);
-        ui.on_open(IDD_PASSWORD, {A::type(IDC_PASSWORD, "wrong"), A::press(IDOK)});
+        ui.on_open(IDD_PASSWORD, {A::type(IDC_PASSWORD, "wrong"), A::press(ID_OK)});
         answer_password(ui, "right");
         confirm_and_close_success(ui);
     });
@@ -54,8 +54,8 @@ TEST_F(Upgrade, InvalidAddressThenValid) {
     start_device({"--auth", "noqop"});
     run([](ScriptedToolkit& ui) {
         continue_notice(ui);
-        ui.on_open(IDD_ADDRESS, {A::type(IDC_IP_ADDRESS, "300.1.1.1"), A::press(IDOK),
-                                 A::type(IDC_IP_ADDRESS, "127.0.0.2"), A::press(IDOK)});
+        ui.on_open(IDD_ADDRESS, {A::type(IDC_IP_ADDRESS, "300.1.1.1"), A::press(ID_OK),
+                                 A::type(IDC_IP_ADDRESS, "127.0.0.2"), A::press(ID_OK)});
         answer_password(ui, "admin");
         confirm_and_close_success(ui);
     });
@@ -65,7 +65,7 @@ TEST_F(Upgrade, InvalidAddressThenValid) {
 
 TEST_F(Upgrade, CancelAtTheNoticeEndsSilently) {
     start_device({});
-    run([](ScriptedToolkit& ui) { ui.on_open(IDD_NOTICE, {A::press(IDCANCEL)}); });
+    run([](ScriptedToolkit& ui) { ui.on_open(IDD_NOTICE, {A::press(ID_CANCEL)}); });
     EXPECT_TRUE(saw("returned 0"));
     EXPECT_TRUE(messages().empty());
     EXPECT_EQ(count("open 101"), 0);
@@ -75,7 +75,7 @@ TEST_F(Upgrade, CancelAtTheAddressEndsSilently) {
     start_device({});
     run([](ScriptedToolkit& ui) {
         continue_notice(ui);
-        ui.on_open(IDD_ADDRESS, {A::type(IDC_IP_ADDRESS, "127.0.0.2"), A::press(IDCANCEL)});
+        ui.on_open(IDD_ADDRESS, {A::type(IDC_IP_ADDRESS, "127.0.0.2"), A::press(ID_CANCEL)});
     });
     EXPECT_TRUE(saw("returned 0"));
     EXPECT_TRUE(messages().empty());
@@ -87,7 +87,7 @@ TEST_F(Upgrade, CancelAtThePasswordAborts) {
     run([](ScriptedToolkit& ui) {
         continue_notice(ui);
         enter_device(ui);
-        ui.on_open(IDD_PASSWORD, {A::press(IDCANCEL)});
+        ui.on_open(IDD_PASSWORD, {A::press(ID_CANCEL)});
     });
     expect_only_error("Upgrade Failed: User Abort");
     EXPECT_EQ(count("returned"), 0);
@@ -99,7 +99,7 @@ TEST_F(Upgrade, CancelWhileConnectingAborts) {
     run([](ScriptedToolkit& ui) {
         continue_notice(ui);
         enter_device(ui);
-        ui.on_open(IDD_PROGRESS, {A::wait_pumps(50), A::press(IDCANCEL)});
+        ui.on_open(IDD_PROGRESS, {A::wait_pumps(50), A::press(ID_CANCEL)});
     });
     expect_only_error("Upgrade Failed: User Abort");
     EXPECT_EQ(count("returned"), 0);
@@ -110,7 +110,7 @@ TEST_F(Upgrade, CancelAtTheConfirmationAborts) {
     run([](ScriptedToolkit& ui) {
         continue_notice(ui);
         enter_device(ui);
-        ui.on_open(IDD_CONFIRM, {A::press(IDCANCEL)});
+        ui.on_open(IDD_CONFIRM, {A::press(ID_CANCEL)});
     });
     expect_only_error("Upgrade Failed: User Abort");
     EXPECT_TRUE(saw("returned 0"));
@@ -127,7 +127,7 @@ TEST_F(Upgrade, CancelWhileWaitingForTheDevice) {
             return test::Reply{test::Reply::Close, test::page_answer(), {}};
         });
         reach_the_upgrade(ui);
-        ui.on_open(IDD_WAITING, {A::wait_ms(300), A::press(IDCANCEL)});
+        ui.on_open(IDD_WAITING, {A::wait_ms(300), A::press(ID_CANCEL)});
     });
     expect_only_error("Upgrade Failed: User Abort");
     expect_in_order({"open 114", "command 114 2", "destroy 114"});
@@ -138,7 +138,7 @@ TEST_F(Upgrade, CancelWhileUploading) {
     start_device({"--stop-ack-at", "50"});
     run([](ScriptedToolkit& ui) {
         reach_the_upgrade(ui);
-        ui.on_open(IDD_UPLOADING, {A::wait_pumps(20), A::press(IDCANCEL)});
+        ui.on_open(IDD_UPLOADING, {A::wait_pumps(20), A::press(ID_CANCEL)});
     });
     expect_only_error("Upgrade Failed: User Abort");
     expect_in_order({"open 110", "command 110 2", "destroy 110"});

@@ -30,7 +30,7 @@ TEST_F(Upgrade, CancelDuringTheRestartWait) {
             for (;;) {
                 if (ui.caption_of(IDD_UPLOADING) == UPDATING) {
                     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                    ui.press(IDD_UPLOADING, IDCANCEL);
+                    ui.press(IDD_UPLOADING, ID_CANCEL);
                     return;
                 }
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -62,7 +62,7 @@ TEST_F(Upgrade, SecondPcAddressIsUsedThroughout) {
     run([](ScriptedToolkit& ui) {
         continue_notice(ui);
         ui.on_open(IDD_ADDRESS, {A::type(IDC_IP_ADDRESS, "127.0.0.2"), A::select(IDC_LOCAL_IPS, 1),
-                                 A::press(IDOK)});
+                                 A::press(ID_OK)});
         confirm_and_close_success(ui);
     });
     expect_in_order({"list 101 1017 add 127.0.0.1", "list 101 1017 add 127.0.0.3"});

@@ -23,9 +23,9 @@
 #include <vector>
 
 #include "common/net.h"
-#include "os/socket.h"
 #include "common/state.h"
 #include "common/text.h"
+#include "os/socket.h"
 #include "web/http.h"
 #include "web/request.h"
 
@@ -82,7 +82,9 @@ int exchange(zoq::UpgradeState& state, std::string_view answer, const char* path
         sent += static_cast<std::size_t>(n);
     }
     ::shutdown(device.fd(), SHUT_WR);
-    int result = zoq::http_exchange(state, program.fd(), path, buffer, capacity);
+    // The bytes that came back, or -1 for a usable challenge.
+    const zoq::HttpResult r = zoq::http_exchange(state, program.fd(), path, buffer, capacity);
+    const int result = r.outcome == zoq::HttpOutcome::Challenge ? -1 : r.received;
     request = read_all(device.fd());
     return result;
 }

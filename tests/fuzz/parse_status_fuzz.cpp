@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size) std::memcpy(bytes.get(), data, size);
     zoq::DigestChallenge digest;
     zoq::Random rng;
-    int status = zoq::parse_status({bytes.get(), size}, digest, rng);
+    const int status = static_cast<int>(zoq::parse_status({bytes.get(), size}, digest, rng));
     if (status < -2 || status > 2) __builtin_trap();
     // Every text field stays terminated inside its width.
     if (!std::memchr(digest.realm.data(), 0, digest.realm.size())) __builtin_trap();

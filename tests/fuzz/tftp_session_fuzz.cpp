@@ -25,10 +25,10 @@
 
 #include "app/firmware.h"
 #include "common/net.h"
-#include "os/socket.h"
 #include "common/state.h"
 #include "common/text.h"
 #include "os/heartbeat.h"
+#include "os/socket.h"
 #include "tftp/session.h"
 #include "ui/port.h"
 
@@ -295,7 +295,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TftpSession session;
     tftp_session_init(*state, session, s.server.socket.fd(), LOOPBACK, s.server.port, LOOPBACK,
                       s.device.port, "/zoq1.bi1");
-    const TransferOutcome outcome = tftp_session_exchange(*state, session, 1);
+    TransferDialog dialog{1};
+    const TransferOutcome outcome = tftp_session_exchange(*state, session, dialog);
     view.check_received();
     view.check_title(ui);
     if (outcome == TransferOutcome::Complete) {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <thread>
 
+#include "app/failure.h"
 #include "common/process.h"
 #include "common/state.h"
 #include "common/text.h"
@@ -75,12 +76,14 @@ int main(int argc, char** argv) {
     } else if (scenario == "listener-cancel") {
         // Cancel in the waiting dialog, owned and pumped by the listener thread: the abort
         // message, then the end of the process from that thread; the main thread idles.
-        std::thread([&ui, state] {
-            DialogHandle d = ui.create_dialog(IDD_WAITING, transfer_dialog_proc, state);
+        std::thread([&ui] {
+            TransferDialog waiting;
+            const DialogHandle d = ui.create_dialog(IDD_WAITING, transfer_dialog_proc, &waiting);
             ui.set_item_text(d, IDC_WAIT_TEXT, TFTP_INSTRUCTION_TEXT);
             for (int i = 0;; ++i) {
                 ui.progress_set_pos(d, IDC_PROGRESS, i % 1000);
                 ui.pump(d, true);
+                if (waiting.cancelled) end_run(ui, MSG_USER_ABORT);
                 std::this_thread::sleep_for(1ms);
             }
         }).detach();
@@ -89,7 +92,8 @@ int main(int argc, char** argv) {
     } else if (scenario == "worker-message-then-end") {
         // A socket failure on the request worker while the main thread pumps the progress
         // dialog: the message, then the end from the worker.
-        DialogHandle p = ui.create_dialog(IDD_PROGRESS, progress_dialog_proc, state);
+        ProgressDialog progress{state};
+        DialogHandle p = ui.create_dialog(IDD_PROGRESS, progress_dialog_proc, &progress);
         std::thread([&ui] {
             show_error(ui, MSG_HTTP_OPEN);
             end_process();
@@ -101,10 +105,12 @@ int main(int argc, char** argv) {
         }
     } else if (scenario == "gui-cancel") {
         // Cancel in the progress dialog of a request run on the main thread.
-        DialogHandle p = ui.create_dialog(IDD_PROGRESS, progress_dialog_proc, state);
+        ProgressDialog progress{state};
+        DialogHandle p = ui.create_dialog(IDD_PROGRESS, progress_dialog_proc, &progress);
         play_user(ui, IDD_PROGRESS);
         for (;;) {
             ui.pump(p, false);
+            if (progress.cancelled) end_run(ui, MSG_USER_ABORT);
             std::this_thread::sleep_for(1ms);
         }
     } else if (scenario == "wrong-thread-pump") {

@@ -259,26 +259,26 @@ class TemplateTests : public QObject {
         auto row = [](const char* name, int t, int focus, int key, int command) {
             QTest::newRow(name) << t << focus << key << command;
         };
-        row("notice: Enter on Cancel", IDD_NOTICE, IDCANCEL, Qt::Key_Return, IDCANCEL);
-        row("notice: Enter on Continue", IDD_NOTICE, 0, Qt::Key_Return, IDOK);
-        row("notice: Enter in the warning", IDD_NOTICE, IDC_WARNING, Qt::Key_Return, IDCANCEL);
-        row("notice: Escape", IDD_NOTICE, IDCANCEL, Qt::Key_Escape, IDCANCEL);
-        row("notice: close box", IDD_NOTICE, 0, 0, IDCANCEL);
-        row("address: Enter in the address", IDD_ADDRESS, IDC_IP_ADDRESS, Qt::Key_Return, IDOK);
-        row("address: keypad Enter", IDD_ADDRESS, IDC_IP_ADDRESS, Qt::Key_Enter, IDOK);
-        row("address: Escape in the list", IDD_ADDRESS, IDC_LOCAL_IPS, Qt::Key_Escape, IDCANCEL);
-        row("phone address: close box", IDD_ADDRESS_PHONE, IDC_IP_ADDRESS, 0, IDCANCEL);
-        row("confirm: Enter in a field", IDD_CONFIRM, IDC_SW_VERSION, Qt::Key_Return, IDOK);
-        row("confirm: Escape", IDD_CONFIRM, 0, Qt::Key_Escape, IDCANCEL);
-        row("password: Enter in the password", IDD_PASSWORD, IDC_PASSWORD, Qt::Key_Return, IDOK);
-        row("password: Enter in the user", IDD_PASSWORD, IDC_USERNAME, Qt::Key_Return, IDOK);
-        row("password: Escape in the user", IDD_PASSWORD, IDC_USERNAME, Qt::Key_Escape, IDCANCEL);
-        row("progress: Enter on Cancel", IDD_PROGRESS, 0, Qt::Key_Return, IDCANCEL);
-        row("progress: close box", IDD_PROGRESS, 0, 0, IDCANCEL);
-        row("waiting: Escape", IDD_WAITING, 0, Qt::Key_Escape, IDCANCEL);
-        row("uploading: close box", IDD_UPLOADING, 0, 0, IDCANCEL);
-        row("success: Enter", IDD_SUCCESS, 0, Qt::Key_Return, IDOK);
-        row("success alt: Escape", IDD_SUCCESS_ALT, 0, Qt::Key_Escape, IDCANCEL);
+        row("notice: Enter on Cancel", IDD_NOTICE, ID_CANCEL, Qt::Key_Return, ID_CANCEL);
+        row("notice: Enter on Continue", IDD_NOTICE, 0, Qt::Key_Return, ID_OK);
+        row("notice: Enter in the warning", IDD_NOTICE, IDC_WARNING, Qt::Key_Return, ID_CANCEL);
+        row("notice: Escape", IDD_NOTICE, ID_CANCEL, Qt::Key_Escape, ID_CANCEL);
+        row("notice: close box", IDD_NOTICE, 0, 0, ID_CANCEL);
+        row("address: Enter in the address", IDD_ADDRESS, IDC_IP_ADDRESS, Qt::Key_Return, ID_OK);
+        row("address: keypad Enter", IDD_ADDRESS, IDC_IP_ADDRESS, Qt::Key_Enter, ID_OK);
+        row("address: Escape in the list", IDD_ADDRESS, IDC_LOCAL_IPS, Qt::Key_Escape, ID_CANCEL);
+        row("phone address: close box", IDD_ADDRESS_PHONE, IDC_IP_ADDRESS, 0, ID_CANCEL);
+        row("confirm: Enter in a field", IDD_CONFIRM, IDC_SW_VERSION, Qt::Key_Return, ID_OK);
+        row("confirm: Escape", IDD_CONFIRM, 0, Qt::Key_Escape, ID_CANCEL);
+        row("password: Enter in the password", IDD_PASSWORD, IDC_PASSWORD, Qt::Key_Return, ID_OK);
+        row("password: Enter in the user", IDD_PASSWORD, IDC_USERNAME, Qt::Key_Return, ID_OK);
+        row("password: Escape in the user", IDD_PASSWORD, IDC_USERNAME, Qt::Key_Escape, ID_CANCEL);
+        row("progress: Enter on Cancel", IDD_PROGRESS, 0, Qt::Key_Return, ID_CANCEL);
+        row("progress: close box", IDD_PROGRESS, 0, 0, ID_CANCEL);
+        row("waiting: Escape", IDD_WAITING, 0, Qt::Key_Escape, ID_CANCEL);
+        row("uploading: close box", IDD_UPLOADING, 0, 0, ID_CANCEL);
+        row("success: Enter", IDD_SUCCESS, 0, Qt::Key_Return, ID_OK);
+        row("success alt: Escape", IDD_SUCCESS_ALT, 0, Qt::Key_Escape, ID_CANCEL);
     }
     void keyboard_commands() {
         QFETCH(int, template_id);

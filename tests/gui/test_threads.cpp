@@ -130,10 +130,10 @@ class ThreadTests : public QObject {
         QVERIFY(w->findChild<QLabel*>(QStringLiteral("control_1022"))
                     ->text()
                     .startsWith(QStringLiteral("pass ")));
-        QTest::mouseClick(button(w, IDCANCEL), Qt::LeftButton);
+        QTest::mouseClick(button(w, ID_CANCEL), Qt::LeftButton);
         QVERIFY(worker.finish());
         QVERIFY(read_back_ok);
-        QCOMPARE(r.commands(), (std::vector<int>{0, IDCANCEL}));
+        QCOMPARE(r.commands(), (std::vector<int>{0, ID_CANCEL}));
         QVERIFY(all_on(r.threads(), worker.id()));
         QVERIFY(wait_until([] { return !any_dialog_visible(); }));
     }
@@ -149,8 +149,8 @@ class ThreadTests : public QObject {
         };
         std::string password;
         r.on_command = [&](Toolkit& t, DialogHandle d, int c) {
-            if (c == IDOK) password = t.get_item_text(d, IDC_PASSWORD);
-            t.end_dialog(d, c == IDOK ? 1 : 0);
+            if (c == ID_OK) password = t.get_item_text(d, IDC_PASSWORD);
+            t.end_dialog(d, c == ID_OK ? 1 : 0);
         };
         std::atomic<int> result{-2};
         Worker worker([&] { result = ui.dialog_box(IDD_PASSWORD, recorder_proc, &r); });
@@ -219,7 +219,7 @@ class ThreadTests : public QObject {
             if (QMessageBox* box = test::visible_message_box()) {
                 box->buttons().front()->click();
             } else if (DialogHandle s = ui.find_dialog(IDD_SUCCESS)) {
-                if (QWidget* w = ui.window_of(s); w && w->isVisible()) button(w, IDOK)->click();
+                if (QWidget* w = ui.window_of(s); w && w->isVisible()) button(w, ID_OK)->click();
             }
         });
         answer.start(5);
@@ -230,7 +230,7 @@ class ThreadTests : public QObject {
             ++pumps;
         }
         QVERIFY(worker.finish());
-        QCOMPARE(result.load(), IDOK);
+        QCOMPARE(result.load(), ID_OK);
         QVERIFY(all_on(success.threads(), worker.id()));
         ui.destroy_dialog(p);
     }
@@ -262,9 +262,9 @@ class ThreadTests : public QObject {
                 wait_until([&] { return up->windowTitle() == QStringLiteral("Uploading 100"); }));
             stop = true;
             QVERIFY(wait_until([&] { return worker->done(); }));
-            button(ui.window_of(ui.find_dialog(IDD_CONFIRM)), IDOK)->click();
+            button(ui.window_of(ui.find_dialog(IDD_CONFIRM)), ID_OK)->click();
         });
-        QCOMPARE(ui.dialog_box(IDD_CONFIRM, recorder_proc, &modal), IDOK);
+        QCOMPARE(ui.dialog_box(IDD_CONFIRM, recorder_proc, &modal), ID_OK);
         QVERIFY(worker->finish());
     }
 
@@ -287,7 +287,7 @@ class ThreadTests : public QObject {
         Recorder r;
         r.on_command = [&](Toolkit& t, DialogHandle d, int c) {
             note("enter " + std::to_string(c));
-            if (c == IDOK) t.pump(d, true);  // the second click comes in here
+            if (c == ID_OK) t.pump(d, true);  // the second click comes in here
             note("leave " + std::to_string(c));
         };
         std::atomic<bool> both_clicked{false};
@@ -296,8 +296,8 @@ class ThreadTests : public QObject {
             QWidget* w = test::wait_for_dialog(ui, IDD_CONFIRM);
             QVERIFY(w);
             // Both clicks are queued before either is handled.
-            QMetaObject::invokeMethod(button(w, IDOK), "click", Qt::QueuedConnection);
-            QMetaObject::invokeMethod(button(w, IDCANCEL), "click", Qt::QueuedConnection);
+            QMetaObject::invokeMethod(button(w, ID_OK), "click", Qt::QueuedConnection);
+            QMetaObject::invokeMethod(button(w, ID_CANCEL), "click", Qt::QueuedConnection);
         };
         if (gui_owned) {
             handle = ui.create_dialog(IDD_CONFIRM, recorder_proc, &r);
@@ -481,7 +481,7 @@ class ThreadTests : public QObject {
         QWidget* w = test::wait_for_dialog(ui, IDD_WAITING);
         QVERIFY(w);
         QVERIFY(test::wait_for_dialog(ui, IDD_UPLOADING));
-        QTest::mouseClick(button(w, IDCANCEL), Qt::LeftButton);
+        QTest::mouseClick(button(w, ID_CANCEL), Qt::LeftButton);
         clicked = true;
         QVERIFY(worker.finish());
         QCOMPARE(r.commands(), (std::vector<int>{0, 0}));

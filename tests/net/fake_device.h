@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "common/net.h"
-#include "os/socket.h"
 #include "common/state.h"
+#include "os/socket.h"
 #include "platform/scripted/scripted_toolkit.h"
 #include "tests/support/sockets.h"
 #include "web/request.h"
@@ -164,9 +164,12 @@ inline void expect_status_page_values(const DeviceInfo& info) {
 
 // A request as every caller in the program makes it: from the PC at 127.0.0.1, local port
 // 23456 up, to the device at 127.0.0.2:80, into the shared response buffer.
+// The bytes that came back (0: none); a Cancel or a refused worker fails the test.
 inline int run_device_request(UpgradeState& state, const char* path = STATUS_PAGE_PATH) {
-    return run_request(state, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80, path,
-                       state.response_buffer.data(), RESPONSE_CAPACITY);
+    const RequestResult r = run_request(state, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80, path,
+                                        state.response_buffer.data(), RESPONSE_CAPACITY, nullptr);
+    EXPECT_EQ(r.outcome, RequestOutcome::Answer);
+    return r.received;
 }
 
 // How many of the toolkit's records are exactly `line`.

@@ -37,7 +37,7 @@ struct HostileHttp : ::testing::Test {
     std::string buffer_text() const { return std::string(state->response_buffer.data()); }
     void answer_password() {
         ui.on_open(IDD_PASSWORD,
-                   {ScriptAction::type(IDC_PASSWORD, "pw"), ScriptAction::press(IDOK)});
+                   {ScriptAction::type(IDC_PASSWORD, "pw"), ScriptAction::press(ID_OK)});
     }
 };
 

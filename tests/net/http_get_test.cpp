@@ -13,7 +13,6 @@
 #include "common/trace.h"
 #include "platform/scripted/scripted_toolkit.h"
 #include "tests/net/fake_device.h"
-#include "tests/support/child.h"
 #include "web/http.h"
 
 namespace zoq {
@@ -33,9 +32,12 @@ struct HttpGet : ::testing::Test {
         state->instance = &ui;
         state->rng.seed(1234);
     }
+    // The bytes that came back, or -1 for a usable challenge.
     int get(const char* path = STATUS_PAGE_PATH, int capacity = RESPONSE_CAPACITY) {
-        return http_get(*state, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80, path,
-                        state->response_buffer.data(), capacity);
+        const HttpResult r = http_get(*state, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80, path,
+                                      state->response_buffer.data(), capacity);
+        EXPECT_NE(r.outcome, HttpOutcome::Failed);
+        return r.outcome == HttpOutcome::Challenge ? -1 : r.received;
     }
     std::string buffer() const { return state->response_buffer.data(); }
 };
@@ -296,37 +298,29 @@ TEST_F(HttpGet, AnswerReachingTheCapacityIsCutAndTerminated) {
     EXPECT_EQ(std::string(state->device_info.product_name.data()), std::string(65, 'p'));
 }
 
+// Holds the local ports from the first on, `count` of them, on the PC address.
+std::vector<Socket> take_local_ports(int count) {
+    std::vector<Socket> blockers;
+    for (int port = HTTP_LOCAL_PORT; port < HTTP_LOCAL_PORT + count; ++port) {
+        Socket s(open_tcp_socket());
+        sockaddr_in addr{};
+        fill_sockaddr(PC_IP, static_cast<std::uint16_t>(port), addr);
+        EXPECT_TRUE(bind_socket(s.fd(), addr)) << port;
+        blockers.push_back(std::move(s));
+    }
+    return blockers;
+}
+
 TEST_F(HttpGet, TakenLocalPortsMoveToTheNextUpToTheHundredth) {
-    // In a child: a bind loop that gave up too early would end the process.
     for (int taken : {1, 100}) {
-        auto result = test::run_in_child([taken](int fd) {
-            FakeDevice device([&](int, const std::string&) {
-                return Reply{Reply::Close, test::page_answer(), {}};
-            });
-            if (!device.ok()) return;
-            ScriptedToolkit ui;
-            ui.set_record_fd(fd);
-            std::vector<Socket> blockers;
-            for (int port = HTTP_LOCAL_PORT; port < HTTP_LOCAL_PORT + taken; ++port) {
-                Socket s(open_tcp_socket());
-                sockaddr_in addr{};
-                fill_sockaddr(PC_IP, static_cast<std::uint16_t>(port), addr);
-                if (!bind_socket(s.fd(), addr)) return;
-                blockers.push_back(std::move(s));
-            }
-            auto state = std::make_unique<UpgradeState>();
-            state->instance = &ui;
-            if (http_get(*state, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80, STATUS_PAGE_PATH,
-                         state->response_buffer.data(), RESPONSE_CAPACITY) <= 0) {
-                return;
-            }
-            std::string line = "port " + std::to_string(device.received().at(0).peer_port) + "\n";
-            [[maybe_unused]] auto n = ::write(fd, line.data(), line.size());
+        FakeDevice device([&](int, const std::string&) {
+            return Reply{Reply::Close, test::page_answer(), {}};
         });
-        EXPECT_EQ(result.exit_code, 99) << taken;  // the body returned
-        EXPECT_EQ(result.lines,
-                  std::vector<std::string>{"port " + std::to_string(HTTP_LOCAL_PORT + taken)})
-            << taken;
+        ASSERT_TRUE(device.ok());
+        const std::vector<Socket> blockers = take_local_ports(taken);
+        EXPECT_GT(get(), 0) << taken;
+        ASSERT_EQ(device.received().size(), 1u) << taken;
+        EXPECT_EQ(device.received().at(0).peer_port, HTTP_LOCAL_PORT + taken);
     }
 }
 
@@ -341,25 +335,15 @@ TEST_F(HttpGet, UpgradeTriggerPathIsSentAsGiven) {
               std::string("GET ") + path + " HTTP/1.1\r\nHost: 192.168.2.110\r\n\r\n");
 }
 
-TEST_F(HttpGet, NoFreeLocalPortEndsTheProcessWithTheMessage) {
-    auto result = test::run_in_child([](int fd) {
-        ScriptedToolkit ui;
-        ui.set_record_fd(fd);
-        std::vector<Socket> blockers;
-        for (int port = HTTP_LOCAL_PORT; port <= HTTP_LOCAL_PORT + 100; ++port) {
-            Socket s(open_tcp_socket());
-            sockaddr_in addr{};
-            fill_sockaddr(PC_IP, static_cast<std::uint16_t>(port), addr);
-            if (!bind_socket(s.fd(), addr)) return;
-            blockers.push_back(std::move(s));
-        }
-        tcp_connect(ui, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80);
-    });
-    EXPECT_TRUE(result.exited);
-    EXPECT_EQ(result.exit_code, 0);
-    EXPECT_EQ(result.lines, (std::vector<std::string>{
-                                "message ZOQ Firwmare Upgrade Error|Upgrade Failed: Can't bind "
-                                "HTTP socket"}));
+TEST_F(HttpGet, NoFreeLocalPortIsAFailureAndNothingIsSent) {
+    FakeDevice device([&](int, const std::string&) { return Reply{Reply::Close, "", {}}; });
+    ASSERT_TRUE(device.ok());
+    const std::vector<Socket> blockers = take_local_ports(101);
+    const HttpResult r = http_get(*state, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80, STATUS_PAGE_PATH,
+                                  state->response_buffer.data(), RESPONSE_CAPACITY);
+    EXPECT_EQ(r.outcome, HttpOutcome::Failed);
+    EXPECT_EQ(r.failure, HttpFailure::NoLocalPort);
+    EXPECT_TRUE(device.received().empty());
 }
 
 }  // namespace

@@ -27,7 +27,14 @@ using test::PC_IP;
 using test::Reply;
 
 const char* const TRIGGER_PATH = "/admin/upgrade?tftp://127.0.0.1:69/zoq1a2b.bi1";
-const std::string ABORT = "message ZOQ Firwmare Upgrade Error|Upgrade Failed: User Abort";
+const std::string CANCELLED = "run_request returned Cancelled";
+
+// Tells the parent that run_request came back with a Cancel.
+void record_outcome(int fd, const RequestResult& result) {
+    if (result.outcome != RequestOutcome::Cancelled) return;
+    const std::string line = CANCELLED + "\n";
+    [[maybe_unused]] auto n = ::write(fd, line.data(), line.size());
+}
 
 // A device that wants `password`: without good credentials it answers 401 with its current
 // nonce; with `fresh_nonce` every challenge brings a new one.
@@ -87,7 +94,7 @@ TEST_F(RunRequest, DeviceWithoutPasswordTakesOneAttempt) {
 
 TEST_F(RunRequest, PromptPresetsAdminAndTheAnswerIsUsed) {
     ui.on_open(IDD_PASSWORD,
-               {ScriptAction::type(IDC_PASSWORD, "secret"), ScriptAction::press(IDOK)});
+               {ScriptAction::type(IDC_PASSWORD, "secret"), ScriptAction::press(ID_OK)});
     FakeDevice device(digest_device("secret", false));
     ASSERT_TRUE(device.ok());
     EXPECT_GT(run(), 0);
@@ -109,9 +116,9 @@ TEST_F(RunRequest, PromptPresetsAdminAndTheAnswerIsUsed) {
 
 TEST_F(RunRequest, RejectedPasswordUnderTheSameNonceAsksAgain) {
     ui.on_open(IDD_PASSWORD,
-               {ScriptAction::type(IDC_PASSWORD, "wrong"), ScriptAction::press(IDOK)});
+               {ScriptAction::type(IDC_PASSWORD, "wrong"), ScriptAction::press(ID_OK)});
     ui.on_open(IDD_PASSWORD,
-               {ScriptAction::type(IDC_PASSWORD, "secret"), ScriptAction::press(IDOK)});
+               {ScriptAction::type(IDC_PASSWORD, "secret"), ScriptAction::press(ID_OK)});
     FakeDevice device(digest_device("secret", false));
     ASSERT_TRUE(device.ok());
     EXPECT_GT(run(), 0);
@@ -122,7 +129,7 @@ TEST_F(RunRequest, RejectedPasswordUnderTheSameNonceAsksAgain) {
 TEST_F(RunRequest, NewNonceWithStoredPasswordRepeatsOnceSilentlyThenAsks) {
     store_stale_credentials();
     ui.on_open(IDD_PASSWORD,
-               {ScriptAction::type(IDC_PASSWORD, "secret"), ScriptAction::press(IDOK)});
+               {ScriptAction::type(IDC_PASSWORD, "secret"), ScriptAction::press(ID_OK)});
     FakeDevice device(digest_device("secret", true));
     ASSERT_TRUE(device.ok());
     EXPECT_GT(run(), 0);
@@ -139,9 +146,9 @@ TEST_F(RunRequest, PromptStartsTheSilentRepeatAgainAndTheBarRunsOnAcrossAttempts
     store_stale_credentials();
     ui.record_progress(true);
     ui.on_open(IDD_PASSWORD,
-               {ScriptAction::type(IDC_PASSWORD, "wrong"), ScriptAction::press(IDOK)});
+               {ScriptAction::type(IDC_PASSWORD, "wrong"), ScriptAction::press(ID_OK)});
     ui.on_open(IDD_PASSWORD,
-               {ScriptAction::type(IDC_PASSWORD, "secret"), ScriptAction::press(IDOK)});
+               {ScriptAction::type(IDC_PASSWORD, "secret"), ScriptAction::press(ID_OK)});
     // Each answer takes long enough for the bar to move a few steps in every attempt.
     FakeDevice device([inner = digest_device("secret", true)](int index, const std::string& r) {
         Reply reply = inner(index, r);
@@ -188,9 +195,9 @@ TEST_F(RunRequest, StoredCredentialsSurviveANewNonceWithoutAPrompt) {
 }
 
 TEST_F(RunRequest, EmptyPasswordSendsNoCredentialsAndThePromptReturns) {
-    ui.on_open(IDD_PASSWORD, {ScriptAction::press(IDOK)});
+    ui.on_open(IDD_PASSWORD, {ScriptAction::press(ID_OK)});
     ui.on_open(IDD_PASSWORD,
-               {ScriptAction::type(IDC_PASSWORD, "secret"), ScriptAction::press(IDOK)});
+               {ScriptAction::type(IDC_PASSWORD, "secret"), ScriptAction::press(ID_OK)});
     FakeDevice device(digest_device("secret", false));
     ASSERT_TRUE(device.ok());
     EXPECT_GT(run(), 0);
@@ -231,23 +238,24 @@ TEST_F(RunRequest, ProgressBarStepsAndWrapsWhileTheRequestLasts) {
 
 // The device of these tests runs inside the child: forking while a server thread of the parent
 // holds a lock (the allocator's, say) could leave the child stuck on it.
-TEST_F(RunRequest, CancelInThePasswordDialogEndsTheProcess) {
+TEST_F(RunRequest, CancelInThePasswordDialogReturnsCancelled) {
     auto result = test::run_in_child([](int fd) {
         FakeDevice device(digest_device("secret", false));
         if (!device.ok()) return;
         ScriptedToolkit ui;
         ui.set_record_fd(fd);
-        ui.on_open(IDD_PASSWORD, {ScriptAction::press(IDCANCEL)});
+        ui.on_open(IDD_PASSWORD, {ScriptAction::press(ID_CANCEL)});
         auto state = std::make_unique<UpgradeState>();
         state->instance = &ui;
-        run_request(*state, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80, STATUS_PAGE_PATH,
-                    state->response_buffer.data(), RESPONSE_CAPACITY);
+        record_outcome(fd,
+                       run_request(*state, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80, STATUS_PAGE_PATH,
+                                   state->response_buffer.data(), RESPONSE_CAPACITY, nullptr));
     });
     EXPECT_TRUE(result.exited);
-    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.exit_code, 99);  // the body returned
     ASSERT_GE(result.lines.size(), 2u);
     EXPECT_EQ(result.lines[result.lines.size() - 2], "end 104 0");
-    EXPECT_EQ(result.lines.back(), ABORT);
+    EXPECT_EQ(result.lines.back(), CANCELLED);
 }
 
 // Cancel pressed in the progress dialog while the worker cannot return by itself.
@@ -258,16 +266,19 @@ test::ChildResult cancel_in_progress(
             auto running = device(fd);
             ScriptedToolkit ui;
             ui.set_record_fd(fd);
-            ui.on_open(IDD_PROGRESS, {ScriptAction::wait_ms(300), ScriptAction::press(IDCANCEL)});
-            auto state = std::make_unique<UpgradeState>();
+            ui.on_open(IDD_PROGRESS, {ScriptAction::wait_ms(300), ScriptAction::press(ID_CANCEL)});
+            // The worker stays blocked after the Cancel: the state must outlive it (the child
+            // ends as soon as the body returns).
+            auto* state = new UpgradeState;
             state->instance = &ui;
-            run_request(*state, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80, STATUS_PAGE_PATH,
-                        state->response_buffer.data(), RESPONSE_CAPACITY);
+            record_outcome(
+                fd, run_request(*state, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80, STATUS_PAGE_PATH,
+                                state->response_buffer.data(), RESPONSE_CAPACITY, nullptr));
         },
         20000);
 }
 
-TEST_F(RunRequest, CancelWhileTheDeviceNeverClosesEndsTheProcess) {
+TEST_F(RunRequest, CancelWhileTheDeviceNeverClosesReturnsAtOnce) {
     auto result = cancel_in_progress([](int fd) {
         return std::make_unique<FakeDevice>([fd](int, const std::string&) {
             const char line[] = "device holds the request\n";
@@ -276,15 +287,15 @@ TEST_F(RunRequest, CancelWhileTheDeviceNeverClosesEndsTheProcess) {
         });
     });
     EXPECT_TRUE(result.exited);
-    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.exit_code, 99);
     EXPECT_EQ(std::count(result.lines.begin(), result.lines.end(), "device holds the request"), 1);
     ASSERT_GE(result.lines.size(), 3u);
     EXPECT_EQ(result.lines[result.lines.size() - 3], "command 105 2");
     EXPECT_EQ(result.lines[result.lines.size() - 2], "destroy 105");
-    EXPECT_EQ(result.lines.back(), ABORT);
+    EXPECT_EQ(result.lines.back(), CANCELLED);
 }
 
-TEST_F(RunRequest, CancelWhileConnectIsBlockedEndsTheProcess) {
+TEST_F(RunRequest, CancelWhileConnectIsBlockedReturnsAtOnce) {
     // A listener whose queue is full drops further connection requests: connect hangs. The
     // device and the connection that fills its queue are the child's own, so that a child that
     // is a fresh run of this program (Windows) has them too.
@@ -300,9 +311,9 @@ TEST_F(RunRequest, CancelWhileConnectIsBlockedEndsTheProcess) {
         return device;
     });
     EXPECT_TRUE(result.exited);
-    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.exit_code, 99);
     ASSERT_FALSE(result.lines.empty());
-    EXPECT_EQ(result.lines.back(), ABORT);
+    EXPECT_EQ(result.lines.back(), CANCELLED);
 }
 
 TEST_F(RunRequest, CompletionCheckRunsWhileTheTriggerIsStillBlocked) {
@@ -325,9 +336,10 @@ TEST_F(RunRequest, CompletionCheckRunsWhileTheTriggerIsStillBlocked) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     ASSERT_EQ(device.count(), 1u);
-    int check = run_request(*state, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80, STATUS_PAGE_PATH,
-                            state->completion_buffer.data(), RESPONSE_CAPACITY);
-    EXPECT_GT(check, 0);
+    const RequestResult check =
+        run_request(*state, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80, STATUS_PAGE_PATH,
+                    state->completion_buffer.data(), RESPONSE_CAPACITY, nullptr);
+    EXPECT_GT(check.received, 0);
     EXPECT_EQ(std::string(state->completion_buffer.data()), test::page_answer());
     device.stop();
     trigger.join();

@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "common/net.h"
-#include "os/socket.h"
 #include "os/heartbeat.h"
+#include "os/socket.h"
 #include "tests/support/sockets.h"
 
 namespace zoq {

@@ -17,9 +17,9 @@
 #include <string>
 
 #include "common/net.h"
-#include "os/socket.h"
 #include "common/trace.h"
 #include "os/privileges.h"
+#include "os/socket.h"
 #include "tftp/listener.h"
 
 namespace zoq {

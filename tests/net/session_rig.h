@@ -44,7 +44,7 @@ struct SessionRig {
     TftpListener listener;
     TftpSession session;
     UdpPeer device{LOOPBACK_DEVICE};
-    DialogHandle dialog = NO_DIALOG;
+    TransferDialog dialog;
     std::thread server;
     std::atomic<bool> done{false};
     TransferOutcome outcome = TransferOutcome::Failed;
@@ -58,7 +58,7 @@ struct SessionRig {
         EXPECT_EQ(tftp_listener_bind(listener, LOOPBACK_PC), ListenerBind::Bound);
         tftp_session_init(*state, session, listener.socket.fd(), LOOPBACK_PC, listener.port,
                           LOOPBACK_DEVICE, device.port(), "/zoq1.bi1");
-        dialog = ui.create_dialog(IDD_UPLOADING, transfer_dialog_proc, state.get());
+        dialog.handle = ui.create_dialog(IDD_UPLOADING, transfer_dialog_proc, &dialog);
         server = std::thread([this] {
             outcome = tftp_session_exchange(*state, session, dialog);
             done = true;

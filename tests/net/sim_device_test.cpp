@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "common/net.h"
-#include "os/socket.h"
 #include "common/text.h"
+#include "os/socket.h"
 #include "tests/net/tftp_peer.h"
 #include "tests/support/process.h"
 #include "web/digest.h"

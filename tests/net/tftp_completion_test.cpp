@@ -11,16 +11,16 @@
 #include <string>
 #include <thread>
 
+#include "app/completion.h"
 #include "app/firmware.h"
 #include "common/clock.h"
 #include "common/net.h"
-#include "os/socket.h"
 #include "common/text.h"
+#include "os/socket.h"
 #include "platform/scripted/scripted_toolkit.h"
 #include "res/templates.h"
 #include "tests/net/tftp_peer.h"
 #include "tests/support/sockets.h"
-#include "tftp/completion.h"
 
 namespace zoq {
 namespace {
@@ -98,9 +98,10 @@ struct CompletionRig {
     std::string version() const { return state->image.version(); }
     // Runs the completion with a fresh uploading dialog; returns the clock's advance in ms.
     std::uint32_t run(TransferOutcome outcome) {
-        DialogHandle dialog = ui.create_dialog(IDD_UPLOADING, transfer_dialog_proc, state.get());
+        TransferDialog dialog;
+        dialog.handle = ui.create_dialog(IDD_UPLOADING, transfer_dialog_proc, &dialog);
         std::uint32_t start = clock.now_ms();
-        upgrade_completion(*state, LOOPBACK_PC, LOOPBACK_DEVICE, outcome, dialog);
+        upgrade_completion(*state, {outcome, LOOPBACK_PC, LOOPBACK_DEVICE}, dialog);
         return clock.now_ms() - start;
     }
     bool recorded(const std::string& line) const {
@@ -130,7 +131,7 @@ TEST_P(ModelCompletion, WaitsItsRestartTimeThenShowsItsTemplate) {
     EXPECT_EQ(restart_wait_units(c.model) * 32, c.wait_ms);
     StatusResponder device(rig.version(), 0);
     const std::string t = std::to_string(c.success_template);
-    rig.ui.on_open(c.success_template, {ScriptAction::press(IDOK)});
+    rig.ui.on_open(c.success_template, {ScriptAction::press(ID_OK)});
     EXPECT_EQ(rig.run(TransferOutcome::Complete), c.wait_ms);
     const std::string units = std::to_string(c.wait_ms / 32);
     EXPECT_TRUE(rig.recorded("range 110 1010 0 " + units));
@@ -209,7 +210,7 @@ TEST(TftpCompletion, ClockWrapDuringTheWaitIsCarriedThrough) {
 
 struct VersionCase {
     const char* name;
-    int is_phone;
+    bool is_phone;
     bool change_case;
     bool success;
 };
@@ -233,7 +234,7 @@ TEST_P(VersionCheck, AdaptersMustReportTheImageVersionExactly) {
             ch = static_cast<char>(std::islower(ch) ? std::toupper(ch) : std::tolower(ch));
     }
     StatusResponder device(reported, 0);
-    rig.ui.on_open(IDD_SUCCESS, {ScriptAction::press(IDCANCEL)});
+    rig.ui.on_open(IDD_SUCCESS, {ScriptAction::press(ID_CANCEL)});
     rig.run(TransferOutcome::Complete);
     if (c.success) {
         EXPECT_TRUE(rig.recorded("text 111 1004 " + reported));
@@ -246,15 +247,15 @@ TEST_P(VersionCheck, AdaptersMustReportTheImageVersionExactly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, VersionCheck,
-                         testing::Values(VersionCase{"AdapterSame", 0, false, true},
-                                         VersionCase{"AdapterOtherCase", 0, true, false},
-                                         VersionCase{"PhoneOtherCase", 1, true, true}),
+                         testing::Values(VersionCase{"AdapterSame", false, false, true},
+                                         VersionCase{"AdapterOtherCase", false, true, false},
+                                         VersionCase{"PhoneOtherCase", true, true, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TftpCompletion, ThreeUnansweredReadsThenTheFourthAnswers) {
     CompletionRig rig;
     StatusResponder device(rig.version(), 3);
-    rig.ui.on_open(IDD_SUCCESS, {ScriptAction::press(IDOK)});
+    rig.ui.on_open(IDD_SUCCESS, {ScriptAction::press(ID_OK)});
     rig.run(TransferOutcome::Complete);
     EXPECT_EQ(device.connections(), 4);
     EXPECT_EQ(rig.count("open 105"), 4);

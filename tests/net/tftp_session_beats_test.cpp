@@ -109,7 +109,8 @@ struct BeatRig {
     }
 
     TransferOutcome run() {
-        DialogHandle dialog = ui.create_dialog(IDD_UPLOADING, transfer_dialog_proc, state.get());
+        TransferDialog dialog;
+        dialog.handle = ui.create_dialog(IDD_UPLOADING, transfer_dialog_proc, &dialog);
         TransferOutcome outcome = tftp_session_exchange(*state, session, dialog);
         collect();
         return outcome;

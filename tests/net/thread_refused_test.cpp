@@ -9,12 +9,12 @@
 #include <system_error>
 #include <vector>
 
+#include "app/failure.h"
+#include "app/trigger.h"
 #include "common/state.h"
 #include "os/thread.h"
 #include "platform/scripted/scripted_toolkit.h"
 #include "tests/support/child.h"
-#include "tftp/listener.h"
-#include "web/request.h"
 
 namespace zoq {
 namespace {
@@ -54,8 +54,7 @@ std::vector<std::string> messages(const test::ChildResult& r) {
 
 TEST(ThreadRefused, RequestWorkerEndsWithTheHttpOpenMessage) {
     const test::ChildResult r = run_refused([](UpgradeState& state) {
-        run_request(state, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80, STATUS_PAGE_PATH,
-                    state.response_buffer.data(), RESPONSE_CAPACITY);
+        request_page(state, PC_IP, DEVICE_IP, STATUS_PAGE_PATH, state.response_buffer.data());
     });
     ASSERT_TRUE(r.exited) << "signal " << r.signal << (r.timed_out ? ", timed out" : "");
     EXPECT_EQ(r.exit_code, 0);

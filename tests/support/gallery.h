@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "app/completion.h"
 #include "app/startup.h"
 #include "common/clock.h"
 #include "common/process.h"
@@ -20,7 +21,6 @@
 #include "common/text.h"
 #include "res/templates.h"
 #include "res/texts.h"
-#include "tftp/completion.h"
 #include "tftp/session.h"
 #include "ui/address.h"
 #include "ui/notice.h"
@@ -73,7 +73,9 @@ inline void end_on_input_line() {
 // The listener's way: a modeless dialog made, filled and pumped by a thread of its own.
 inline void listener_like(Toolkit& ui, UpgradeState& state, int template_id) {
     std::thread([&ui, &state, template_id] {
-        DialogHandle d = ui.create_dialog(template_id, transfer_dialog_proc, &state);
+        auto* dialog = new TransferDialog;  // the thread never ends: neither does its dialog
+        const DialogHandle d = ui.create_dialog(template_id, transfer_dialog_proc, dialog);
+        dialog->handle = d;
         const std::uint32_t blocks = state.image.size / 512 + 1;
         if (template_id == IDD_WAITING) {
             ui.progress_set_range(d, IDC_PROGRESS, 0, 1000);
@@ -116,7 +118,8 @@ inline void listener_like(Toolkit& ui, UpgradeState& state, int template_id) {
             ui.dialog_box(template_id, password_dialog_proc, state);
             break;
         case IDD_PROGRESS: {
-            DialogHandle d = ui.create_dialog(template_id, progress_dialog_proc, state);
+            DialogHandle d =
+                ui.create_dialog(template_id, progress_dialog_proc, new ProgressDialog{state});
             ui.progress_set_pos(d, IDC_PROGRESS, 42);
             ui.idle();
             break;  // idle() never returns

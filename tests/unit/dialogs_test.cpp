@@ -40,8 +40,8 @@ struct Fixture {
 
 TEST(NoticeDialog, CaptionWarningFocusAndButtons) {
     Fixture f;
-    f.ui.on_open(IDD_NOTICE, {A::press(IDOK)});
-    f.ui.on_open(IDD_NOTICE, {A::press(IDCANCEL)});
+    f.ui.on_open(IDD_NOTICE, {A::press(ID_OK)});
+    f.ui.on_open(IDD_NOTICE, {A::press(ID_CANCEL)});
     EXPECT_EQ(f.ui.dialog_box(IDD_NOTICE, notice_dialog_proc, f.state.get()), 1);
     EXPECT_EQ(f.ui.dialog_box(IDD_NOTICE, notice_dialog_proc, f.state.get()), 0);
     EXPECT_TRUE(f.saw("caption 139 ZOQ-4502 Firmware Upgrade"));
@@ -58,7 +58,7 @@ TEST(ConfirmDialog, ShowsTheDeviceAndTheImageVersion) {
     copy_text(f.state->device_info.software_version, "5.2.10(001)");
     copy_text(f.state->device_info.product_name, "ZOQ-4502");
     // hardware_version left empty: its box stays empty and Upgrade is still offered.
-    f.ui.on_open(IDD_CONFIRM, {A::press(IDOK)});
+    f.ui.on_open(IDD_CONFIRM, {A::press(ID_OK)});
     EXPECT_EQ(f.ui.dialog_box(IDD_CONFIRM, confirm_dialog_proc, f.state.get()), 1);
     EXPECT_TRUE(f.saw("caption 103 Confirm Upgrade to Ver. 5.2.13(004)"));
     EXPECT_TRUE(f.saw("focus 103 1"));
@@ -68,7 +68,7 @@ TEST(ConfirmDialog, ShowsTheDeviceAndTheImageVersion) {
     EXPECT_EQ(f.ui.text_of(IDD_CONFIRM, IDC_SW_VERSION), "5.2.10(001)");
     EXPECT_EQ(f.ui.text_of(IDD_CONFIRM, IDC_HW_VERSION), "");
     EXPECT_EQ(f.ui.text_of(IDD_CONFIRM, IDC_PRODUCT), "ZOQ-4502");
-    f.ui.on_open(IDD_CONFIRM, {A::press(IDCANCEL)});
+    f.ui.on_open(IDD_CONFIRM, {A::press(ID_CANCEL)});
     EXPECT_EQ(f.ui.dialog_box(IDD_CONFIRM, confirm_dialog_proc, f.state.get()), 0);
 }
 
@@ -78,7 +78,7 @@ TEST(AddressDialog, ListsThePcAddressesAndStoresTheChoice) {
     f.state->local_ip = 0x0A000005u;
     f.state->rng.seed(1);  // first draw 41 = 0x29
     f.ui.on_open(IDD_ADDRESS, {A::type(IDC_IP_ADDRESS, "192.168.1.20"), A::select(IDC_LOCAL_IPS, 2),
-                               A::press(IDOK)});
+                               A::press(ID_OK)});
     EXPECT_EQ(f.ui.dialog_box(IDD_ADDRESS, address_dialog_proc, f.state.get()), 1);
     EXPECT_TRUE(f.saw("list 101 1017 add 10.0.0.5"));
     EXPECT_TRUE(f.saw("list 101 1017 add 192.168.1.10"));
@@ -103,9 +103,9 @@ TEST(AddressDialog, RefusedAddressesKeepTheDialogOpenAndDrawNoName) {
     f.state->rng.seed(1);
     f.ui.on_open(
         IDD_ADDRESS,
-        {A::type(IDC_IP_ADDRESS, "0.0.0.0"), A::press(IDOK), A::type(IDC_IP_ADDRESS, "256.1.1.1"),
-         A::press(IDOK), A::type(IDC_IP_ADDRESS, "a very long text that does not fit"),
-         A::press(IDOK), A::type(IDC_IP_ADDRESS, "127.0.0.2"), A::press(IDOK)});
+        {A::type(IDC_IP_ADDRESS, "0.0.0.0"), A::press(ID_OK), A::type(IDC_IP_ADDRESS, "256.1.1.1"),
+         A::press(ID_OK), A::type(IDC_IP_ADDRESS, "a very long text that does not fit"),
+         A::press(ID_OK), A::type(IDC_IP_ADDRESS, "127.0.0.2"), A::press(ID_OK)});
     EXPECT_EQ(f.ui.dialog_box(IDD_ADDRESS, address_dialog_proc, f.state.get()), 1);
     EXPECT_EQ(f.count_prefix("message Error|Invalid IP Address"), 3);
     EXPECT_EQ(f.state->device_ip, 0x7F000002u);
@@ -117,7 +117,7 @@ TEST(AddressDialog, EachAcceptedOkDrawsAFreshName) {
     Fixture f;
     f.state->local_ips = {0x7F000001u};
     f.state->rng.seed(1);
-    f.ui.on_open(IDD_ADDRESS, {A::type(IDC_IP_ADDRESS, "127.0.0.2"), A::press(IDOK)}, true);
+    f.ui.on_open(IDD_ADDRESS, {A::type(IDC_IP_ADDRESS, "127.0.0.2"), A::press(ID_OK)}, true);
     f.ui.dialog_box(IDD_ADDRESS, address_dialog_proc, f.state.get());
     std::string first(text_of(f.state->tftp_file_name));
     f.ui.dialog_box(IDD_ADDRESS, address_dialog_proc, f.state.get());
@@ -128,14 +128,14 @@ TEST(AddressDialog, EachAcceptedOkDrawsAFreshName) {
 TEST(AddressDialog, PhoneVariantAndCancelAndNoPcAddress) {
     Fixture f;
     f.state->is_phone = 1;
-    f.ui.on_open(IDD_ADDRESS_PHONE, {A::type(IDC_IP_ADDRESS, "10.1.0.13"), A::press(IDCANCEL)});
+    f.ui.on_open(IDD_ADDRESS_PHONE, {A::type(IDC_IP_ADDRESS, "10.1.0.13"), A::press(ID_CANCEL)});
     EXPECT_EQ(f.ui.dialog_box(IDD_ADDRESS_PHONE, address_dialog_proc, f.state.get()), 0);
     EXPECT_EQ(f.ui.text_of(IDD_ADDRESS_PHONE, IDC_INSTRUCTIONS), PHONE_INSTRUCTIONS_TEXT);
     EXPECT_EQ(f.state->device_ip, 0u);
     EXPECT_EQ(f.state->tftp_file_name[0], 0);
 
     // No PC address at all: the list is empty, nothing is selected, local_ip stays 0.
-    f.ui.on_open(IDD_ADDRESS_PHONE, {A::type(IDC_IP_ADDRESS, "10.1.0.13"), A::press(IDOK)});
+    f.ui.on_open(IDD_ADDRESS_PHONE, {A::type(IDC_IP_ADDRESS, "10.1.0.13"), A::press(ID_OK)});
     EXPECT_EQ(f.ui.dialog_box(IDD_ADDRESS_PHONE, address_dialog_proc, f.state.get()), 1);
     EXPECT_EQ(f.state->local_ip, 0u);
     EXPECT_EQ(f.state->device_ip, 0x0A01000Du);
@@ -143,8 +143,8 @@ TEST(AddressDialog, PhoneVariantAndCancelAndNoPcAddress) {
 
 TEST(AddressDialog, AddressTextIsBoundedByItsField) {
     Fixture f;
-    f.ui.on_open(IDD_ADDRESS, {A::type(IDC_IP_ADDRESS, std::string(100, '1')), A::press(IDOK),
-                               A::press(IDCANCEL)});
+    f.ui.on_open(IDD_ADDRESS, {A::type(IDC_IP_ADDRESS, std::string(100, '1')), A::press(ID_OK),
+                               A::press(ID_CANCEL)});
     EXPECT_EQ(f.ui.dialog_box(IDD_ADDRESS, address_dialog_proc, f.state.get()), 0);
     EXPECT_EQ(text_of(f.state->device_ip_text), std::string(31, '1'));
     EXPECT_EQ(f.state->device_ip, 0u);

@@ -39,7 +39,7 @@ TEST(ParseStatus, Classes) {
     for (const auto& [text, expected] : cases) {
         DigestChallenge d;
         Random rng;
-        EXPECT_EQ(parse_status(text, d, rng), expected) << text;
+        EXPECT_EQ(static_cast<int>(parse_status(text, d, rng)), expected) << text;
         if (expected == 1) {
             EXPECT_STREQ(d.realm.data(), "r") << text;
         }
@@ -49,22 +49,22 @@ TEST(ParseStatus, Classes) {
 TEST(ParseStatus, NeverReadsPastAnUnterminatedAnswer) {
     struct Case {
         std::string text;
-        int status;
+        HttpStatus status;
     };
     const Case cases[] = {
-        {"HTTP/1.", STATUS_NOT_HTTP11},
-        {"HTTP/1.1", STATUS_NO_CODE},
-        {"HTTP/1.1 ", STATUS_NO_CODE},
-        {"HTTP/1.1\t \t", STATUS_NO_CODE},
-        {"HTTP/1.1 20", STATUS_OTHER},
-        {"HTTP/1.1 40", STATUS_OTHER},
-        {"HTTP/1.1 200", STATUS_OK},
-        {"HTTP/1.1x200", STATUS_OK},  // one character after the version, whatever it is
-        {"HTTP/1.1 401", STATUS_OTHER},
-        {"HTTP/1.1 401 WWW-Authenticate:", STATUS_OTHER},
-        {"HTTP/1.1 401 WWW-Authenticate: realm=\"r\",nonce=\"", STATUS_CHALLENGE},
+        {"HTTP/1.", HttpStatus::NotHttp11},
+        {"HTTP/1.1", HttpStatus::NoCode},
+        {"HTTP/1.1 ", HttpStatus::NoCode},
+        {"HTTP/1.1\t \t", HttpStatus::NoCode},
+        {"HTTP/1.1 20", HttpStatus::Other},
+        {"HTTP/1.1 40", HttpStatus::Other},
+        {"HTTP/1.1 200", HttpStatus::Ok},
+        {"HTTP/1.1x200", HttpStatus::Ok},  // one character after the version, whatever it is
+        {"HTTP/1.1 401", HttpStatus::Other},
+        {"HTTP/1.1 401 WWW-Authenticate:", HttpStatus::Other},
+        {"HTTP/1.1 401 WWW-Authenticate: realm=\"r\",nonce=\"", HttpStatus::Challenge},
         // The last value runs to the end of the answer.
-        {"HTTP/1.1 401 WWW-Authenticate: realm=\"r\",nonce=\"n", STATUS_CHALLENGE},
+        {"HTTP/1.1 401 WWW-Authenticate: realm=\"r\",nonce=\"n", HttpStatus::Challenge},
     };
     // Heap blocks of exactly the answer's size: the sanitizer builds catch any read beyond.
     for (const Case& c : cases) {
@@ -73,7 +73,7 @@ TEST(ParseStatus, NeverReadsPastAnUnterminatedAnswer) {
         DigestChallenge d;
         Random rng;
         EXPECT_EQ(parse_status({bytes.get(), c.text.size()}, d, rng), c.status) << c.text;
-        if (c.status == STATUS_CHALLENGE) {
+        if (c.status == HttpStatus::Challenge) {
             EXPECT_STREQ(d.realm.data(), "r") << c.text;
             EXPECT_STREQ(d.nonce.data(), c.text.ends_with("n") ? "n" : "") << c.text;
         }

@@ -21,10 +21,10 @@ TEST(PasswordDialog, KeepsAtMost126CharactersAndStartsFreshEachTime) {
     const std::string exact(126, 'u');
     const std::string longer = std::string(126, 'p') + "overflow";
     ui.on_open(IDD_PASSWORD, {ScriptAction::type(IDC_USERNAME, exact),
-                              ScriptAction::type(IDC_PASSWORD, longer), ScriptAction::press(IDOK)});
-    ui.on_open(IDD_PASSWORD, {ScriptAction::type(IDC_USERNAME, longer), ScriptAction::press(IDOK)});
+                              ScriptAction::type(IDC_PASSWORD, longer), ScriptAction::press(ID_OK)});
+    ui.on_open(IDD_PASSWORD, {ScriptAction::type(IDC_USERNAME, longer), ScriptAction::press(ID_OK)});
     ui.on_open(IDD_PASSWORD,
-               {ScriptAction::type(IDC_USERNAME, "other"), ScriptAction::press(IDCANCEL)});
+               {ScriptAction::type(IDC_USERNAME, "other"), ScriptAction::press(ID_CANCEL)});
 
     EXPECT_EQ(ui.dialog_box(IDD_PASSWORD, password_dialog_proc, state.get()), 1);
     EXPECT_EQ(std::string(state->digest.username.data()), exact);

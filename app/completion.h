@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// After the transfer: the device's restart wait under the updating title, then the report: the
-// upload failure, or the status page read again and the version the device now runs.
+// After the transfer, on the listener thread: the device's restart wait under the updating
+// title, then the report: the upload failure, or the status page read again and the version
+// the device now runs.
 #pragma once
 
 #include <cstdint>
@@ -18,15 +19,10 @@ inline constexpr std::uint32_t RESTART_UNIT_MS = 32;
 inline constexpr std::uint32_t RESTART_UNIT_WRAP = 1u << 27;
 inline constexpr int STATUS_READ_ATTEMPTS = 10;
 
-// The restart wait of the model, in 32 ms units.
-std::uint32_t restart_wait_units(std::string_view model_name);
-// Template of the success dialog for the model: 113 or 111.
-int success_template(std::string_view model_name);
-
-// Runs on the listener thread with the uploading dialog still open; destroys it and returns
-// when all reporting is done (a failure box, or the success dialog closed by the user).
-void upgrade_completion(UpgradeState& state, std::uint32_t local_ip, std::uint32_t device_ip,
-                        TransferOutcome outcome, DialogHandle dialog);
+// Runs with the uploading dialog of a Complete or Failed transfer still open; destroys it and
+// returns when all reporting is done (a failure box, or the success dialog closed by the
+// user). A Cancel in the dialog during the wait ends the run.
+void upgrade_completion(UpgradeState& state, const Transfer& transfer, TransferDialog& dialog);
 
 // What the success dialogs show; handed to `success_dialog_proc` as its context.
 struct SuccessReport {

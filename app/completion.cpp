@@ -1,23 +1,20 @@
 // SPDX-License-Identifier: MIT
-#include "tftp/completion.h"
+#include "app/completion.h"
 
 #include <cstring>
 #include <mutex>
 
+#include "app/failure.h"
+#include "app/firmware.h"
 #include "common/clock.h"
 #include "common/text.h"
 #include "common/trace.h"
 #include "res/templates.h"
 #include "res/texts.h"
 #include "ui/helpers.h"
-#include "web/request.h"
 
 namespace zoq {
 namespace {
-
-bool model_begins_with(std::string_view model_name, std::string_view prefix) {
-    return model_name.substr(0, 7) == prefix;
-}
 
 std::uint32_t clock_units(Clock& clock) {
     return clock.now_ms() >> 5;
@@ -25,32 +22,9 @@ std::uint32_t clock_units(Clock& clock) {
 
 }  // namespace
 
-std::uint32_t restart_wait_units(std::string_view model_name) {
-    struct Row {
-        std::string_view prefix;
-        std::uint32_t units;
-    };
-    static constexpr Row ROWS[] = {
-        {"ZOQ6600", 6250},
-        {"ZOQ6688", 6250},
-        {"ZOQ5x5h", 3279},
-        {"ZOQ53xH", 4699},
-    };
-    for (const Row& row : ROWS) {
-        if (model_begins_with(model_name, row.prefix)) return row.units;
-    }
-    return 1093;
-}
-
-int success_template(std::string_view model_name) {
-    return model_begins_with(model_name, "ZOQ6688") || model_begins_with(model_name, "ZOQ5x5h")
-               ? IDD_SUCCESS_ALT
-               : IDD_SUCCESS;
-}
-
-void upgrade_completion(UpgradeState& state, std::uint32_t local_ip, std::uint32_t device_ip,
-                        TransferOutcome outcome, DialogHandle dialog) {
+void upgrade_completion(UpgradeState& state, const Transfer& transfer, TransferDialog& uploading) {
     Toolkit& ui = *state.instance;
+    const DialogHandle dialog = uploading.handle;
     Clock& clock = *state.clock;
     const std::uint32_t start = clock_units(clock);
     const std::uint32_t wait = restart_wait_units(text_of(state.model_name));
@@ -64,19 +38,19 @@ void upgrade_completion(UpgradeState& state, std::uint32_t local_ip, std::uint32
         if (now < start) now += RESTART_UNIT_WRAP;
         ui.progress_set_pos(dialog, IDC_PROGRESS, static_cast<int>(now - start));
         ui.pump(dialog, true);
+        if (uploading.cancelled) end_run(ui, MSG_USER_ABORT);
         if (now >= start + wait) break;
         clock.sleep_ms(RESTART_UNIT_MS);
     }
     ui.destroy_dialog(dialog);
 
-    if (outcome == TransferOutcome::Failed) {
+    if (transfer.outcome != TransferOutcome::Complete) {
         show_error(ui, MSG_UPLOAD_INCOMPLETE);
         return;
     }
     for (int attempt = 0; attempt < STATUS_READ_ATTEMPTS; ++attempt) {
-        int received =
-            run_request(state, local_ip, HTTP_LOCAL_PORT, device_ip, DEVICE_HTTP_PORT,
-                        STATUS_PAGE_PATH, state.completion_buffer.data(), RESPONSE_CAPACITY);
+        const int received = request_page(state, transfer.local_ip, transfer.device_ip,
+                                          STATUS_PAGE_PATH, state.completion_buffer.data());
         if (received <= 0) continue;
         SuccessReport report;
         report.state = &state;
@@ -85,7 +59,7 @@ void upgrade_completion(UpgradeState& state, std::uint32_t local_ip, std::uint32
             copy_text(report.software_version, text_of(state.device_info.software_version));
         }
         trace("[%d]%s %s\n", 1, state.image.version(), report.software_version.data());
-        if (state.is_phone == 0 &&
+        if (!state.is_phone &&
             std::strcmp(report.software_version.data(), state.image.version()) != 0) {
             show_error(ui, MSG_VERSION_MISMATCH);
             return;
