@@ -8,8 +8,8 @@
 #include <cstdlib>
 
 #include "common/net.h"
-#include "os/socket.h"
 #include "os/heartbeat.h"
+#include "os/socket.h"
 
 int main(int argc, char** argv) {
     using Clock = std::chrono::steady_clock;

@@ -22,8 +22,8 @@
 #include "app/firmware.h"
 #include "common/clock.h"
 #include "common/net.h"
-#include "os/socket.h"
 #include "common/text.h"
+#include "os/socket.h"
 #include "tftp/listener.h"
 
 namespace {

@@ -20,9 +20,11 @@ TEST(PasswordDialog, KeepsAtMost126CharactersAndStartsFreshEachTime) {
     state->instance = &ui;
     const std::string exact(126, 'u');
     const std::string longer = std::string(126, 'p') + "overflow";
-    ui.on_open(IDD_PASSWORD, {ScriptAction::type(IDC_USERNAME, exact),
-                              ScriptAction::type(IDC_PASSWORD, longer), ScriptAction::press(ID_OK)});
-    ui.on_open(IDD_PASSWORD, {ScriptAction::type(IDC_USERNAME, longer), ScriptAction::press(ID_OK)});
+    ui.on_open(IDD_PASSWORD,
+               {ScriptAction::type(IDC_USERNAME, exact), ScriptAction::type(IDC_PASSWORD, longer),
+                ScriptAction::press(ID_OK)});
+    ui.on_open(IDD_PASSWORD,
+               {ScriptAction::type(IDC_USERNAME, longer), ScriptAction::press(ID_OK)});
     ui.on_open(IDD_PASSWORD,
                {ScriptAction::type(IDC_USERNAME, "other"), ScriptAction::press(ID_CANCEL)});
 

@@ -11,8 +11,8 @@
 #include <string_view>
 
 #include "common/net.h"
-#include "os/socket.h"
 #include "common/text.h"
+#include "os/socket.h"
 
 namespace zoq::sim {
 namespace {
