@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// A system that refuses the request worker's or the TFTP listener's thread: one message box,
-// then the process ends with exit code 0, as for every other fatal condition; never an abort.
+// Fatal conditions the run learns of below it: a system that refuses the request worker's or
+// the TFTP listener's thread, and a request worker without a local port. One message box, then
+// the process ends with exit code 0, from the thread that learnt of it; never an abort.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include "app/failure.h"
 #include "app/trigger.h"
 #include "common/state.h"
+#include "os/socket.h"
 #include "os/thread.h"
 #include "platform/scripted/scripted_toolkit.h"
 #include "tests/support/child.h"
@@ -30,16 +32,16 @@ class RefusingStarter final : public ThreadStarter {
     }
 };
 
-// Runs `call` in a child on a state whose threads are refused; what the user saw comes back.
-test::ChildResult run_refused(const std::function<void(UpgradeState&)>& call) {
+// Runs `call` in a child, on a state whose threads are refused unless `refuse` is false;
+// what the user saw comes back.
+test::ChildResult run_refused(const std::function<void(UpgradeState&)>& call, bool refuse = true) {
     return test::run_in_child(
         [&](int fd) {
             auto* ui = new ScriptedToolkit;
             auto* state = new UpgradeState;
-            auto* threads = new RefusingStarter;
             ui->set_record_fd(fd);
             state->instance = ui;
-            state->threads = threads;
+            if (refuse) state->threads = new RefusingStarter;
             call(*state);
         },
         20000);
@@ -78,6 +80,28 @@ TEST(ThreadRefused, ListenerEndsWithTheListenerMessage) {
                                                     "Upgrade Failed: Can't malloc for TFTP "
                                                     "listener"});
     EXPECT_EQ(std::count(r.lines.begin(), r.lines.end(), "open 114"), 0);
+}
+
+TEST(WorkerFailure, NoFreeLocalPortEndsWithTheBindMessageWhileConnectingGoesOn) {
+    const test::ChildResult r = run_refused(
+        [](UpgradeState& state) {
+            std::vector<Socket> taken;
+            for (int port = HTTP_LOCAL_PORT; port <= HTTP_LOCAL_PORT + 100; ++port) {
+                Socket s(open_tcp_socket());
+                sockaddr_in addr{};
+                fill_sockaddr(PC_IP, static_cast<std::uint16_t>(port), addr);
+                if (!bind_socket(s.fd(), addr)) return;
+                taken.push_back(std::move(s));
+            }
+            request_page(state, PC_IP, DEVICE_IP, STATUS_PAGE_PATH, state.response_buffer.data());
+        },
+        false);
+    ASSERT_TRUE(r.exited) << "signal " << r.signal << (r.timed_out ? ", timed out" : "");
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(messages(r), std::vector<std::string>{"message ZOQ Firwmare Upgrade Error|"
+                                                    "Upgrade Failed: Can't bind HTTP socket"});
+    // The box comes from the worker: the connecting dialog is still there behind it.
+    EXPECT_EQ(std::count(r.lines.begin(), r.lines.end(), "destroy 105"), 0);
 }
 
 }  // namespace
