@@ -9,6 +9,7 @@
 #include "common/process.h"
 #include "common/text.h"
 #include "common/trace.h"
+#include "os/bind_helper.h"
 #include "os/privileges.h"
 #include "os/thread.h"
 #include "res/templates.h"
@@ -17,14 +18,20 @@
 
 namespace zoq {
 
+// The bind helper serves exactly the ports this search tries.
+static_assert(BIND_HELPER_FIRST_PORT == TFTP_FIRST_PORT &&
+              BIND_HELPER_LAST_PORT == TFTP_FIRST_PORT + TFTP_BIND_ATTEMPTS - 1);
+
 ListenerBind tftp_listener_bind(TftpListener& listener, std::uint32_t local_ip,
                                 PortBinder* binder) {
     Socket socket(open_udp_socket());
     if (!socket.valid()) return ListenerBind::NoSocket;
+    // A helper started for this search ends with it, before any dialog opens.
+    PortBinder own;
+    PortBinder& ports = binder ? *binder : own;
     std::uint16_t port = TFTP_FIRST_PORT;
     for (int failures = 0;;) {
-        const int error = binder ? binder->bind(socket.fd(), local_ip, port)
-                                 : bind_port(socket.fd(), local_ip, port);
+        const int error = ports.bind(socket, local_ip, port);
         if (error == 0) break;
         // The reason does not change what happens next, but it tells a user without the
         // capability (EACCES) from one whose ports are all taken (EADDRINUSE).
@@ -150,9 +157,7 @@ std::uint16_t tftp_listener_start(UpgradeState& state, std::uint32_t local_ip) {
         show_error(*state.instance, MSG_TFTP_MALLOC);
         end_process();
     }
-    const ListenerBind bound = tftp_listener_bind(*listener, local_ip, state.port_binder);
-    // The one privileged act is over, bound or not: nothing may bind a low port from here on.
-    if (state.port_binder) state.port_binder->release();
+    const ListenerBind bound = tftp_listener_bind(*listener, local_ip);
     switch (bound) {
         case ListenerBind::NoSocket:
             show_error(*state.instance, MSG_TFTP_SOCKET);
