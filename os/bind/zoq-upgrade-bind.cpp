@@ -49,9 +49,9 @@ bool is_channel(int fd) {
     return ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &value, &length) == 0 && value == SOCK_SEQPACKET;
 }
 
-// Everything but the channel: what the caller left open, and what a message carried in.
-void close_all_but_channel() {
-    ::syscall(SYS_close_range, 1u, UINT_MAX, 0u);
+// Everything from `first` on: what the caller left open, and what a message carried in.
+void close_from(unsigned first) {
+    ::syscall(SYS_close_range, first, UINT_MAX, 0u);
 }
 
 bool answer(int error, int socket) {
@@ -97,6 +97,8 @@ int bind_fresh_socket(const unsigned char* request, int& socket) {
 }  // namespace
 
 int main() {
+    // Standard error stays until the checks are done, to say why the helper refuses.
+    close_from(3);
     if (!is_channel(0)) {
         std::fputs("zoq-upgrade-bind: started by zoq-upgrade only (no socket pair on stdin)\n",
                    stderr);
@@ -110,7 +112,7 @@ int main() {
         return zoq::BIND_HELPER_NOT_GRANTED;
     }
     ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
-    close_all_but_channel();
+    close_from(1);
     for (;;) {
         // Room for more than a request, and for descriptors: a longer message or one that
         // carries anything is seen whole and refused, not cut to a well-formed prefix.
@@ -126,7 +128,7 @@ int main() {
         if (received < 0 && errno == EINTR) continue;
         if (received <= 0) return 0;
         const bool carried = message.msg_controllen != 0;
-        close_all_but_channel();
+        close_from(1);
         int socket = -1;
         int error = EINVAL;
         if (received == static_cast<ssize_t>(BIND_REQUEST_SIZE) && !carried &&
