@@ -271,6 +271,13 @@ TEST(PortPrivilege, ListenerBindsPort69ThroughTheHelperAndSaysWhyWithoutIt) {
     // No helper is left behind.
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
     EXPECT_EQ(errno, ECHILD);
+
+    // The program's own list: below the prefix of this executable (BUILD/tests/tests_net, as
+    // PREFIX/bin/zoq-upgrade), then where make run puts the build tree's copy.
+    const std::string prefix = std::filesystem::canonical(ZOQ_BINARY_DIR).string();
+    EXPECT_EQ(bind_helper_paths(),
+              (std::vector<std::string>{prefix + "/libexec/zoq-upgrade/zoq-upgrade-bind",
+                                        "/usr/local/libexec/zoq-upgrade/zoq-upgrade-bind"}));
 }
 
 TEST(PortPrivilege, AHelperThatRefusesToRunIsNamedInTheTrace) {
