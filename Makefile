@@ -20,13 +20,16 @@ build: setup
 	@cmake --preset $(PRESET) $(CMAKE_ARGS) >/dev/null
 	@cmake --build --preset $(PRESET) -j $(JOBS)
 
+# The bind helper of the build tree gets its capability on a root-owned copy, which the program
+# run from the build tree finds below /usr/local.
+BIND_HELPER = /usr/local/libexec/zoq-upgrade/zoq-upgrade-bind
 run: build
-	@scripts/grant-capability build/$(PRESET)/zoq-upgrade
+	@scripts/grant-capability $(BIND_HELPER) build/$(PRESET)/zoq-upgrade-bind
 	@build/$(PRESET)/zoq-upgrade
 
 .PHONY: install package
-# Installs under PREFIX (default /usr/local), through sudo unless root: executable (with the
-# capability to bind the TFTP port), menu entry, icons, metainfo.
+# Installs under PREFIX (default /usr/local), through sudo unless root: executable, its bind
+# helper (with the capability to bind the TFTP port), menu entry, icons, metainfo.
 install: build
 	@$(if $(filter 0,$(shell id -u)),,sudo) cmake --install build/$(PRESET) $(if $(PREFIX),--prefix $(PREFIX))
 

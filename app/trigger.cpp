@@ -8,7 +8,6 @@
 #include "app/failure.h"
 #include "common/process.h"
 #include "common/text.h"
-#include "os/privileges.h"
 #include "os/thread.h"
 #include "res/texts.h"
 #include "tftp/listener.h"
@@ -47,9 +46,7 @@ std::uint16_t tftp_listener_start(UpgradeState& state, std::uint32_t local_ip) {
     // Owned by the listener thread until the process ends; never freed.
     auto* listener = new (std::nothrow) TftpListener{};
     if (!listener) end_run(ui, MSG_TFTP_MALLOC);
-    const ListenerBind bound = tftp_listener_bind(*listener, local_ip, state.port_binder);
-    // The one privileged act is over, bound or not: nothing may bind a low port from here on.
-    if (state.port_binder) state.port_binder->release();
+    const ListenerBind bound = tftp_listener_bind(*listener, local_ip);
     switch (bound) {
         case ListenerBind::NoSocket:
             end_run(ui, MSG_TFTP_SOCKET);

@@ -15,7 +15,6 @@ namespace zoq {
 class Toolkit;
 class Clock;
 class Heartbeat;
-class PortBinder;
 class ThreadStarter;
 
 // First local TCP port of every HTTP connection to the device.
@@ -73,9 +72,6 @@ struct UpgradeState {
     Clock* clock = nullptr;
     // The transfer's 1 ms beat; null means the system's. Tests set their own.
     Heartbeat* heartbeat = nullptr;
-    // Binds the TFTP listener's low port when the process keeps that right in a helper; null
-    // means ordinary binds. Released once the listener is bound.
-    PortBinder* port_binder = nullptr;
     // Where the request workers and the TFTP listener get their threads; null means the
     // system's. Tests set one that refuses.
     ThreadStarter* threads = nullptr;

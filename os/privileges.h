@@ -1,35 +1,50 @@
 // SPDX-License-Identifier: MIT
 // The program's one privileged act: binding the TFTP listener's UDP port (69 and up, below the
-// ports an ordinary user may bind on Linux). An installed executable carries the right to bind
-// such ports as a file capability; the process hands that right to a small helper at once and
-// gives up every capability of its own, so the toolkit and every thread it starts never run
-// privileged. Without the capability, or on systems without capabilities, binds are ordinary.
+// ports an ordinary user may bind on Linux). This program never holds a privilege. Where it may
+// not bind the port itself, a helper executable of its own (zoq-upgrade-bind), the one file that
+// carries the right, creates and binds a fresh socket and hands it over. The helper runs only
+// while the listener binds. Without capabilities (Windows) every bind is ordinary.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
+
+#include "common/net.h"
 
 namespace zoq {
 
+// Where the helper is looked for, in order: below this executable's installation prefix (the
+// folder above its own), then below /usr/local, where `make run` puts a copy for the build tree.
+std::vector<std::string> bind_helper_paths();
+
+// The binds of one port search. The helper, when one is needed, is started at the first port
+// this process may not bind and ends with the search (or at once, once it has bound a port).
 class PortBinder {
   public:
-    virtual ~PortBinder() = default;
-    // Binds the IPv4 UDP `socket` to ip:port (host order). 0, or the system's error code.
-    virtual int bind(int socket, std::uint32_t ip, std::uint16_t port) = 0;
-    // Gives the right up for good, once the listener is bound; later binds are ordinary.
-    virtual void release() = 0;
-};
+    PortBinder();
+    explicit PortBinder(std::vector<std::string> helper_paths);
+    ~PortBinder();
+    PortBinder(const PortBinder&) = delete;
+    PortBinder& operator=(const PortBinder&) = delete;
 
-// Must run first in main(), while the process has a single thread. When this process may bind
-// privileged ports, a helper keeps that right (for ports first to last only) and every
-// capability of this process is dropped: effective, permitted, inheritable, ambient and,
-// where the process may, the bounding set. Null when there was no such right to keep.
-std::unique_ptr<PortBinder> keep_port_privilege(std::uint16_t first, std::uint16_t last);
+    // Binds the IPv4 UDP `socket` to ip:port (host order). Where this process lacks the right,
+    // the helper's socket, bound there, replaces `socket`. 0, or the system's error code; why
+    // the helper could not be used is traced once.
+    int bind(Socket& socket, std::uint32_t ip, std::uint16_t port);
+
+  private:
+    struct Helper;
+    std::vector<std::string> helper_paths_;
+    std::unique_ptr<Helper> helper_;
+    bool helper_unusable_ = false;
+};
 
 // An ordinary bind of the IPv4 UDP `socket` to ip:port (host order). 0, or the error code.
 int bind_port(int socket, std::uint32_t ip, std::uint16_t port);
 
-// The symbolic name of an error code from the two calls above, such as "EACCES", for the trace.
+// The symbolic name of an error code from the calls above, such as "EACCES", for the trace.
 const char* error_name(int code);
 
 }  // namespace zoq

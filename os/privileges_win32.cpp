@@ -1,13 +1,25 @@
 // SPDX-License-Identifier: MIT
-// Windows: any user may bind the listener's ports, so there is no right to keep or drop.
+// Windows: any user may bind the listener's ports, so there is no right and no helper.
 #include <winsock2.h>
 
 #include "os/privileges.h"
 
 namespace zoq {
 
-std::unique_ptr<PortBinder> keep_port_privilege(std::uint16_t, std::uint16_t) {
-    return nullptr;
+struct PortBinder::Helper {};
+
+std::vector<std::string> bind_helper_paths() {
+    return {};
+}
+
+PortBinder::PortBinder() = default;
+
+PortBinder::PortBinder(std::vector<std::string>) {}
+
+PortBinder::~PortBinder() = default;
+
+int PortBinder::bind(Socket& socket, std::uint32_t ip, std::uint16_t port) {
+    return bind_port(socket.fd(), ip, port);
 }
 
 int bind_port(int socket, std::uint32_t ip, std::uint16_t port) {

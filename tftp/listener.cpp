@@ -5,20 +5,27 @@
 
 #include "common/text.h"
 #include "common/trace.h"
+#include "os/bind_helper.h"
 #include "os/privileges.h"
 #include "res/templates.h"
 #include "res/texts.h"
 
 namespace zoq {
 
+// The bind helper serves exactly the ports this search tries.
+static_assert(BIND_HELPER_FIRST_PORT == TFTP_FIRST_PORT &&
+              BIND_HELPER_LAST_PORT == TFTP_FIRST_PORT + TFTP_BIND_ATTEMPTS - 1);
+
 ListenerBind tftp_listener_bind(TftpListener& listener, std::uint32_t local_ip,
                                 PortBinder* binder) {
     Socket socket(open_udp_socket());
     if (!socket.valid()) return ListenerBind::NoSocket;
+    // A helper started for this search ends with it, before any dialog opens.
+    PortBinder own;
+    PortBinder& ports = binder ? *binder : own;
     std::uint16_t port = TFTP_FIRST_PORT;
     for (int failures = 0;;) {
-        const int error = binder ? binder->bind(socket.fd(), local_ip, port)
-                                 : bind_port(socket.fd(), local_ip, port);
+        const int error = ports.bind(socket, local_ip, port);
         if (error == 0) break;
         // The reason does not change what happens next, but it tells a user without the
         // capability (EACCES) from one whose ports are all taken (EADDRINUSE).

@@ -33,8 +33,8 @@ enum class ListenerBind { Bound, NoSocket, NoPort };
 
 class PortBinder;
 
-// Creates the socket and binds it on `local_ip`, port 69 upwards, through `binder` when the
-// process keeps the right to bind low ports in a helper (null: ordinary binds).
+// Creates the socket and binds it on `local_ip`, port 69 upwards, through `binder` (null: one
+// that looks for the bind helper where the program is installed).
 ListenerBind tftp_listener_bind(TftpListener& listener, std::uint32_t local_ip,
                                 PortBinder* binder = nullptr);
 

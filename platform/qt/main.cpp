@@ -7,9 +7,7 @@
 #include "app/workflow.h"
 #include "common/clock.h"
 #include "common/state.h"
-#include "os/privileges.h"
 #include "platform/qt/qt_toolkit.h"
-#include "tftp/listener.h"
 
 namespace {
 
@@ -34,10 +32,6 @@ int main() {
             stderr);
         return 1;
     }
-    // Before Qt starts any thread: every thread it starts must be born without capabilities.
-    std::unique_ptr<zoq::PortBinder> binder = zoq::keep_port_privilege(
-        zoq::TFTP_FIRST_PORT, zoq::TFTP_FIRST_PORT + zoq::TFTP_BIND_ATTEMPTS - 1);
-
     // The program has no command line: Qt must not take options such as -platform or -style
     // from what a user types, so it gets its name and nothing else.
     static char name[] = "zoq-upgrade";
@@ -54,6 +48,5 @@ int main() {
     auto* state = new zoq::UpgradeState{};
     state->instance = &toolkit;
     state->clock = &clock;
-    state->port_binder = binder.get();
     return zoq::run_upgrade(*state);
 }

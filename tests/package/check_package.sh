@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a build folder (into a temporary folder, leaving the build's own
 # package alone) and checks what a user installs: the files, the dependencies, the postinst that
-# gives the executable its capability, the metainfo and the menu entry, and lintian's verdict.
+# gives the bind helper (and only it) its capability, the metainfo and the menu entry, and lintian's verdict.
 #   check_package.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -16,7 +16,8 @@ debs=("$work"/out/zoq-upgrade_*_*.deb)
 deb=${debs[0]}
 
 listing=$(dpkg-deb -c "$deb")
-for path in ./usr/bin/zoq-upgrade ./usr/share/applications/zoq-upgrade.desktop \
+for path in ./usr/bin/zoq-upgrade ./usr/libexec/zoq-upgrade/zoq-upgrade-bind \
+  ./usr/share/applications/zoq-upgrade.desktop \
   ./usr/share/icons/hicolor/32x32/apps/zoq-upgrade.png \
   ./usr/share/icons/hicolor/48x48/apps/zoq-upgrade.png \
   ./usr/share/icons/hicolor/256x256/apps/zoq-upgrade.png \
@@ -25,10 +26,12 @@ for path in ./usr/bin/zoq-upgrade ./usr/share/applications/zoq-upgrade.desktop \
   ./usr/share/doc/zoq-upgrade/copyright ./usr/share/doc/zoq-upgrade/changelog.gz; do
   grep -q " $path\$" <<<"$listing" || fail "missing $path"
 done
-grep -q '^-rwxr-xr-x root/root .* ./usr/bin/zoq-upgrade$' <<<"$listing" ||
-  fail "the executable is not root's and 0755"
+for exe in ./usr/bin/zoq-upgrade ./usr/libexec/zoq-upgrade/zoq-upgrade-bind; do
+  grep -q "^-rwxr-xr-x root/root .* $exe\$" <<<"$listing" || fail "$exe is not root's and 0755"
+done
 # Nothing from the build or the tests: only what a user runs.
-unexpected=$(grep -v -e ' ./usr/bin/zoq-upgrade$' -e ' ./usr/share/' -e '/$' <<<"$listing" || true)
+unexpected=$(grep -v -e ' ./usr/bin/zoq-upgrade$' -e ' ./usr/libexec/zoq-upgrade/zoq-upgrade-bind$' \
+  -e ' ./usr/share/' -e '/$' <<<"$listing" || true)
 [ -z "$unexpected" ] || fail "unexpected files: $unexpected"
 
 # Dependencies as dpkg-shlibdeps found them (versioned library packages), and setcap.
@@ -39,10 +42,11 @@ done
 # Whole outputs go into variables first: under pipefail, grep -q leaving early can end the writer
 # with SIGPIPE and fail a check that matched.
 description=$(dpkg-deb -f "$deb" Description)
-grep -q cap_net_bind_service <<<"$description" ||
-  fail "the description does not mention the capability"
+{ grep -q cap_net_bind_service <<<"$description" && grep -q zoq-upgrade-bind <<<"$description"; } ||
+  fail "the description does not say which file gets the capability"
 
-# The postinst, run with a setcap that records its arguments instead of touching /usr/bin.
+# The postinst, run with a setcap that records its arguments instead of touching /usr: the
+# helper gets the capability, the program (/usr/bin/zoq-upgrade) none.
 dpkg-deb -e "$deb" "$work/control"
 postinst=$work/control/postinst
 [ -x "$postinst" ] || fail "no executable postinst"
@@ -54,7 +58,7 @@ exit \${FAKE_SETCAP_STATUS:-0}
 FAKE
 chmod +x "$work/fake/setcap"
 PATH="$work/fake:$PATH" "$postinst" configure "" >/dev/null 2>&1 || fail "postinst configure failed"
-[ "$(cat "$work/setcap.calls")" = "cap_net_bind_service=ep /usr/bin/zoq-upgrade" ] ||
+[ "$(cat "$work/setcap.calls")" = "cap_net_bind_service=ep /usr/libexec/zoq-upgrade/zoq-upgrade-bind" ] ||
   fail "postinst ran: $(cat "$work/setcap.calls")"
 rm "$work/setcap.calls"
 PATH="$work/fake:$PATH" "$postinst" abort-upgrade 1.0 >/dev/null 2>&1 || fail "postinst abort-upgrade"
@@ -62,7 +66,7 @@ PATH="$work/fake:$PATH" "$postinst" abort-upgrade 1.0 >/dev/null 2>&1 || fail "p
 # A file system that cannot hold the capability must not leave the package half-installed.
 message=$(FAKE_SETCAP_STATUS=1 PATH="$work/fake:$PATH" "$postinst" configure "" 2>&1) ||
   fail "postinst failed when setcap failed"
-grep -q 'setcap cap_net_bind_service=ep /usr/bin/zoq-upgrade' <<<"$message" ||
+grep -q 'setcap cap_net_bind_service=ep /usr/libexec/zoq-upgrade/zoq-upgrade-bind' <<<"$message" ||
   fail "postinst did not say what to run: $message"
 
 # Metainfo and menu entry, as a software centre and a desktop read them.
@@ -75,9 +79,11 @@ desktop=$work/root/usr/share/applications/zoq-upgrade.desktop
 for line in 'Type=Application' 'Exec=zoq-upgrade' 'Icon=zoq-upgrade' 'Terminal=false'; do
   grep -qx "$line" "$desktop" || fail "the menu entry lacks $line"
 done
-kind=$(file "$work/root/usr/bin/zoq-upgrade")
-grep -q 'stripped' <<<"$kind" || fail "cannot read the executable"
-grep -q 'not stripped' <<<"$kind" && fail "the executable is not stripped"
+for exe in usr/bin/zoq-upgrade usr/libexec/zoq-upgrade/zoq-upgrade-bind; do
+  kind=$(file "$work/root/$exe")
+  grep -q 'stripped' <<<"$kind" || fail "cannot read $exe"
+  grep -q 'not stripped' <<<"$kind" && fail "$exe is not stripped"
+done
 
 if command -v lintian >/dev/null; then
   lintian --fail-on error "$deb" >"$work/lintian.log" 2>&1 || { cat "$work/lintian.log"; fail "lintian"; }

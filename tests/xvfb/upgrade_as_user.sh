@@ -3,10 +3,12 @@
 # device, in a private network namespace of the initial user namespace (file capabilities and
 # other user ids mean nothing inside a user namespace, so this needs root and skips without).
 #   upgrade_as_user.sh BUILD_DIR with-capability
-#     the copy carries cap_net_bind_service: the whole upgrade succeeds on port 69, and while the
-#     utility waits for the restart none of its threads holds a capability, nor any helper.
+#     the bind helper beside it carries cap_net_bind_service, the utility none: the whole upgrade
+#     succeeds on port 69; from the notice on, and while it waits for the restart, none of its
+#     threads holds a capability, and the helper is gone.
 #   upgrade_as_user.sh BUILD_DIR without-capability
-#     the upgrade stops with the bind message, and the trace says EACCES for every port.
+#     the helper carries none: the upgrade stops with the bind message, and the trace says why
+#     (the helper's refusal, then EACCES for every port).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=tests/xvfb/lib.sh
@@ -22,15 +24,17 @@ sim_pid=""
 app_pid=""
 trap cleanup EXIT
 
-# What the user may reach: the executable (a copy, so that the capability is ours to set), an
-# X authority file it can read, a home and a runtime folder of its own.
+# What the user may reach: the executable and its bind helper, installed as a package lays them
+# out below a prefix (copies, so that the capability is ours to set), an X authority file it can
+# read, a home and a runtime folder of its own.
 chmod 755 "$work"
-mkdir -m 755 "$work/bin"
+helper=$work/libexec/zoq-upgrade/zoq-upgrade-bind
+install -D -m 755 "$build/zoq-upgrade" "$work/bin/zoq-upgrade"
+install -D -m 755 "$build/zoq-upgrade-bind" "$helper"
 install -d -m 700 -o 65534 -g 65534 "$work/home" "$work/runtime"
-cp "$build/zoq-upgrade" "$work/bin/zoq-upgrade"
 install -m 600 -o 65534 -g 65534 "${XAUTHORITY:?xvfb-run sets XAUTHORITY}" "$work/xauthority"
 case $mode in
-  with-capability) setcap cap_net_bind_service=ep "$work/bin/zoq-upgrade" ;;
+  with-capability) setcap cap_net_bind_service=ep "$helper" ;;
   without-capability) ;;
   *) echo "unknown mode $mode"; exit 2 ;;
 esac
@@ -67,6 +71,19 @@ start_device
 as_user DISPLAY="$DISPLAY" XAUTHORITY="$work/xauthority" ZOQ_TRACE=1 \
   "$work/bin/zoq-upgrade" -platform offscreen -reverse >"$work/app.log" 2>&1 &
 app_pid=$!
+
+# The utility itself never holds a capability, nor runs under secure-exec (AT_SECURE, auxv
+# entry 23, would make the C library drop variables from its environment): sampled while the
+# notice is open.
+wait_window "ZOQ-4502 Firmware Upgrade" >/dev/null || fail "no notice dialog"
+for key in CapPrm CapEff; do
+  grep -Eq "^$key:[[:space:]]*0+$" /proc/"$app_pid"/status ||
+    fail "$key while the notice is open: $(grep "^$key:" /proc/"$app_pid"/status)"
+done
+# /proc files report no size: od reads them whole.
+secure=$(od -An -v -tu8 /proc/"$app_pid"/auxv | tr -s ' ' '\n' | grep -v '^$' |
+  awk 'NR % 2 == 1 { key = $1 } NR % 2 == 0 && key == 23 { print $1 }')
+[ "$secure" = 0 ] || fail "the utility runs under secure-exec (AT_SECURE=$secure)"
 confirm_upgrade
 
 # Every thread of the utility, and any child it still has.
@@ -87,10 +104,12 @@ if [ "$mode" = without-capability ]; then
     fail "the error message is not the bind failure"
   refused=$(grep -c '^TFTP bind port [0-9]*: EACCES$' "$work/app.log" || true)
   [ "$refused" -eq 100 ] || fail "the trace names EACCES for $refused ports, not 100"
+  grep -qx "TFTP bind helper $helper: not granted cap_net_bind_service alone" "$work/app.log" ||
+    fail "the trace does not say that the helper lacks its capability"
   type_into "$error" xdotool key Return
   expect_exit 0
   grep -q 'upgrade result' "$work/sim.log" && fail "the device was told to upgrade"
-  echo "PASS: without the capability, the bind message and EACCES on every port"
+  echo "PASS: without the helper's capability, the bind message, its reason and EACCES on every port"
   exit 0
 fi
 
@@ -110,4 +129,4 @@ shot 5-success.png
 type_into "$success" xdotool key Return
 expect_exit 0
 expect_upgraded_device
-echo "PASS: an ordinary user with the capability upgrades; no capability left in $threads threads"
+echo "PASS: an ordinary user upgrades through the bind helper; no capability in $threads threads"
