@@ -53,8 +53,8 @@ class SCOPED_CAPABILITY UniqueLock {
     explicit UniqueLock(Mutex& mutex) ACQUIRE(mutex) : lock_(mutex.mutex_) {}
     ~UniqueLock() RELEASE() {}
     void unlock() RELEASE() { lock_.unlock(); }
-    // The analysis cannot see into `ready`: it must not read data guarded by this lock's mutex
-    // through names the analysis checks.
+    // `ready` runs with the mutex held, which the analysis cannot see into a lambda: it reads
+    // only what no GUARDED_BY names.
     template <class Ready>
     void wait(std::condition_variable& cv, Ready ready) {
         cv.wait(lock_, ready);

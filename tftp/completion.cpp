@@ -2,7 +2,6 @@
 #include "tftp/completion.h"
 
 #include <cstring>
-#include <mutex>
 
 #include "common/clock.h"
 #include "common/text.h"
@@ -81,7 +80,7 @@ void upgrade_completion(UpgradeState& state, std::uint32_t local_ip, std::uint32
         SuccessReport report;
         report.state = &state;
         {
-            std::lock_guard lock(state.shared_mutex);
+            LockGuard lock(state.shared_mutex);
             copy_text(report.software_version, text_of(state.device_info.software_version));
         }
         trace("[%d]%s %s\n", 1, state.image.version(), report.software_version.data());

@@ -2,7 +2,6 @@
 #include "web/http.h"
 
 #include <cstring>
-#include <mutex>
 
 #include "common/process.h"
 #include "common/text.h"
@@ -123,7 +122,7 @@ int http_exchange(UpgradeState& state, int socket, const char* path, char* buffe
     {
         // Another request (the completion check on the TFTP thread) may compose at the same
         // moment: the nonce count and the challenge change only under the lock.
-        std::lock_guard lock(state.shared_mutex);
+        LockGuard lock(state.shared_mutex);
         DigestChallenge& digest = state.digest;
         if (digest.password[0] != '\0') {
             ++digest.nonce_count;
@@ -154,7 +153,7 @@ int http_exchange(UpgradeState& state, int socket, const char* path, char* buffe
 
     int status;
     {
-        std::lock_guard lock(state.shared_mutex);
+        LockGuard lock(state.shared_mutex);
         status = parse_status(response, state.digest, state.rng);
         if (status != STATUS_CHALLENGE && total > 0) {
             for (const auto& entry : FIELD_LABELS) {
