@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "ui/address.h"
 
-
 #include "common/state.h"
 #include "common/text.h"
 #include "common/trace.h"

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "ui/notice.h"
 
-
 #include "common/state.h"
 #include "common/text.h"
 #include "res/templates.h"

@@ -217,9 +217,8 @@ std::string Win32Toolkit::get_item_text(DialogHandle dialog, int control) {
 void Win32Toolkit::set_caption(DialogHandle dialog, std::string_view caption) {
     HWND window = window_of(dialog);
     if (DialogRecord* d = frame_record(window)) {
-        show_at_frame(window, *d, {true, 0}, [window, s = std::string(caption)] {
-            SetWindowTextA(window, s.c_str());
-        });
+        show_at_frame(window, *d, {true, 0},
+                      [window, s = std::string(caption)] { SetWindowTextA(window, s.c_str()); });
         return;
     }
     std::string s(caption);

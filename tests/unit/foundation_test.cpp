@@ -129,9 +129,9 @@ TEST(CenterWindow, HalvesTowardsMinusInfinity) {
 // result beyond 32 bits give -1.
 TEST(DialogUnits, RoundLikeMulDiv) {
     const DialogUnits units{6, 13};
-    EXPECT_EQ(units.x(165), 248);   // 247.5
-    EXPECT_EQ(units.y(143), 232);   // 232.375
-    EXPECT_EQ(units.y(4), 7);       // 6.5
+    EXPECT_EQ(units.x(165), 248);  // 247.5
+    EXPECT_EQ(units.y(143), 232);  // 232.375
+    EXPECT_EQ(units.y(4), 7);      // 6.5
     EXPECT_EQ(units.x(-165), -248);
     EXPECT_EQ(mul_div(-3, 1, 2), -2);
     EXPECT_EQ(mul_div(3, -1, 2), -2);
