@@ -112,7 +112,7 @@ void GuiCalls::post_latest(SlotKey key, std::function<void()> fn) {
         return;
     }
     bool bell;
-    std::function<void()> replaced;
+    std::function<void()> replaced;  // destroyed outside the lock
     {
         LockGuard lock(mutex_);
         // A queue that is not empty has rung already, or waits for the frame timer.
