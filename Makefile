@@ -81,8 +81,16 @@ fuzz-coverage: setup
 format:
 	@$(CXX_FILES); echo "$$files" | xargs clang-format -i
 
+# The shell scripts: scripts/ (but the package lists), the benchmarks, the shell tests, CI's.
+SHELL_FILES = files=$$(git ls-files scripts ':!scripts/packages' 'bench/*.sh' 'tests/*.sh' .ci/run) && \
+	[ -n "$$files" ] || \
+	{ echo "make $@: cannot list the shell scripts: needs git and a git checkout" >&2; exit 1; }
+
 check-format: check-layers
 	@$(CXX_FILES); echo "$$files" | xargs clang-format --dry-run --Werror
+	@command -v shellcheck >/dev/null || \
+		{ echo "make $@: shellcheck is missing: scripts/setup test installs it" >&2; exit 1; }
+	@$(SHELL_FILES); echo "$$files" | xargs shellcheck -x
 
 # Every include of the core goes down the layers (ARCHITECTURE.md); also part of check-format.
 check-layers:

@@ -2,7 +2,6 @@
 #include "app/completion.h"
 
 #include <cstring>
-#include <mutex>
 
 #include "app/failure.h"
 #include "app/firmware.h"
@@ -55,7 +54,7 @@ void upgrade_completion(UpgradeState& state, const Transfer& transfer, TransferD
         SuccessReport report;
         report.state = &state;
         {
-            std::lock_guard lock(state.shared_mutex);
+            LockGuard lock(state.shared_mutex);
             copy_text(report.software_version, text_of(state.device_info.software_version));
         }
         trace("[%d]%s %s\n", 1, state.image.version(), report.software_version.data());

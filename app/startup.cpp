@@ -51,8 +51,11 @@ void start_up(UpgradeState& state) {
     state.host_name[126] = 0;
     auto addresses = system_ipv4_addresses();
     collect_local_ips(state, addresses);
-    state.digest = DigestChallenge{};
-    state.rng.seed(state.clock->now_ms());
+    {
+        LockGuard lock(state.shared_mutex);
+        state.digest = DigestChallenge{};
+        state.rng.seed(state.clock->now_ms());
+    }
     load_firmware_image(state);
     identify_model(state);
 }

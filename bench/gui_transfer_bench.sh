@@ -90,7 +90,7 @@ if [ "${ZOQ_BENCH_INSIDE:-}" != 1 ]; then
     exe=$(cd "$(dirname "$exe")" && pwd)/$(basename "$exe")
     image=${ZOQ_BENCH_IMAGE:-$(dirname "$exe")/res/zoq-firmware.bin}
     [ -f "$image" ] || { echo "no image at $image (set ZOQ_BENCH_IMAGE)" >&2; exit 1; }
-    for tool in curl taskset ip xvfb-run xdotool perl; do
+    for tool in curl taskset ip ss xvfb-run xdotool perl; do
         command -v "$tool" >/dev/null 2>&1 || [ -x "/usr/sbin/$tool" ] ||
             { echo "missing: $tool" >&2; exit 1; }
     done
@@ -104,6 +104,8 @@ if [ "${ZOQ_BENCH_INSIDE:-}" != 1 ]; then
 fi
 
 PATH=$PATH:/usr/sbin
+# shellcheck source=scripts/lib/listening.sh
+. "$root/scripts/lib/listening.sh"
 exe=$ZOQ_BENCH_EXE
 image=$ZOQ_BENCH_IMAGE
 window=${ZOQ_BENCH_WINDOW:-10}
@@ -154,7 +156,7 @@ ip addr add 192.0.2.1/32 dev lo
 cp "$image" "$work/zoqbench.bi1"
 "$ZOQ_BENCH_TFTPD" -L -s -u root -a 127.0.0.1:6969 "$work" &
 hpa_pid=$!
-sleep 0.3
+wait_listening udp 6969 "$hpa_pid" || fail "tftpd-hpa does not listen"
 ip addr del 192.0.2.1/32 dev lo
 # One download warms the page cache and proves the reference works: in a user namespace (not
 # root) tftpd-hpa cannot drop its privileges and serves nothing.

@@ -27,7 +27,7 @@ if [ "${ZOQ_BENCH_INSIDE:-}" != 1 ]; then
             -DZOQ_BUILD_QT=OFF -DZOQ_BUILD_TESTS=OFF >/dev/null
         cmake --build "$root/build/bench" -j2 --target zoq-tftp-bench >/dev/null
     fi
-    for tool in curl taskset ip; do
+    for tool in curl taskset ip ss; do
         command -v "$tool" >/dev/null 2>&1 || [ -x "/usr/sbin/$tool" ] ||
             { echo "missing: $tool" >&2; exit 1; }
     done
@@ -37,6 +37,8 @@ fi
 
 PATH=$PATH:/usr/sbin
 helper=$ZOQ_BENCH_HELPER
+# shellcheck source=scripts/lib/listening.sh
+. "$root/scripts/lib/listening.sh"
 ip link set lo up
 # tftpd-hpa will not start where 127.0.0.1 is the only address; nothing is ever sent to this one.
 ip addr add 192.0.2.1/32 dev lo
@@ -44,19 +46,23 @@ ip addr add 192.0.2.1/32 dev lo
 work=$(mktemp -d)
 hpa_pid=
 ours_pid=
+# A server that has ended already (ours does after its last transfer) is no failure: under
+# set -e a failed kill would end the clean-up before the work folder goes.
 cleanup() {
-    [ -n "$hpa_pid" ] && kill "$hpa_pid" 2>/dev/null
-    [ -n "$ours_pid" ] && kill "$ours_pid" 2>/dev/null
+    if [ -n "$hpa_pid" ]; then kill "$hpa_pid" 2>/dev/null || true; fi
+    if [ -n "$ours_pid" ]; then kill "$ours_pid" 2>/dev/null || true; fi
     rm -rf "$work"
 }
-trap cleanup EXIT INT TERM
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 name=zoqbench.bi1
 "$helper" write-image "$work/$name"
 size=$(stat -c %s "$work/$name")
 "$ZOQ_BENCH_TFTPD" -L -s -u root -a 127.0.0.1:6969 "$work" &
 hpa_pid=$!
-sleep 0.3
+wait_listening udp 6969 "$hpa_pid"
 
 # curl's own clock of the transfer, without its process start. The doubled slash keeps the
 # leading slash of the name in curl's read request.

@@ -6,8 +6,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 
+#include "common/locking.h"
 #include "common/random.h"
 
 namespace zoq {
@@ -92,13 +92,13 @@ struct UpgradeState {
     // may still be blocked on a device that never closes: it gets a buffer of its own.
     ResponseBuffer completion_buffer{};
 
-    DeviceInfo device_info{};
-    DigestChallenge digest{};
     // Guards `digest`, `device_info` and `rng` for the short moments in which a request reads or
     // writes them; never held across a blocking socket call.
-    std::mutex shared_mutex;
+    Mutex shared_mutex;
+    DeviceInfo device_info GUARDED_BY(shared_mutex){};
+    DigestChallenge digest GUARDED_BY(shared_mutex){};
 
-    Random rng{};
+    Random rng GUARDED_BY(shared_mutex){};
 };
 
 }  // namespace zoq

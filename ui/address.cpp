@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "ui/address.h"
 
-#include <mutex>
-
 #include "common/state.h"
 #include "common/text.h"
 #include "common/trace.h"
@@ -41,7 +39,7 @@ void accept(Toolkit& ui, DialogHandle dialog, UpgradeState& state) {
     }
     unsigned draw;
     {
-        std::lock_guard lock(state.shared_mutex);
+        LockGuard lock(state.shared_mutex);
         draw = static_cast<unsigned>(state.rng.next()) & 0xFFFFu;
     }
     format_text(state.tftp_file_name, "/zoq%x.bi1", draw);

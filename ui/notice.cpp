@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "ui/notice.h"
 
-#include <mutex>
-
 #include "common/state.h"
 #include "common/text.h"
 #include "res/templates.h"
@@ -30,7 +28,7 @@ bool confirm_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, vo
         ui.set_item_text(dialog, IDC_INTRO, CONFIRM_INTRO_TEXT);
         DeviceInfo info;
         {
-            std::lock_guard lock(state.shared_mutex);
+            LockGuard lock(state.shared_mutex);
             info = state.device_info;
         }
         ui.set_item_text(dialog, IDC_SERIAL, text_of(info.serial_number));

@@ -2,7 +2,6 @@
 #include "web/http.h"
 
 #include <cstring>
-#include <mutex>
 
 #include "common/text.h"
 #include "common/trace.h"
@@ -117,7 +116,7 @@ HttpResult http_exchange(UpgradeState& state, int socket, const char* path, char
     {
         // Another request (the completion check on the TFTP thread) may compose at the same
         // moment: the nonce count and the challenge change only under the lock.
-        std::lock_guard lock(state.shared_mutex);
+        LockGuard lock(state.shared_mutex);
         DigestChallenge& digest = state.digest;
         if (digest.password[0] != '\0') {
             ++digest.nonce_count;
@@ -148,7 +147,7 @@ HttpResult http_exchange(UpgradeState& state, int socket, const char* path, char
 
     HttpStatus status;
     {
-        std::lock_guard lock(state.shared_mutex);
+        LockGuard lock(state.shared_mutex);
         status = parse_status(response, state.digest, state.rng);
         if (status != HttpStatus::Challenge && total > 0) {
             for (const auto& entry : FIELD_LABELS) {

@@ -83,7 +83,7 @@ bool password_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, v
         std::string password = ui.get_item_text(dialog, IDC_PASSWORD);
         {
             // The completion check's request may be composing on another thread.
-            std::lock_guard lock(state.shared_mutex);
+            LockGuard lock(state.shared_mutex);
             copy_text(state.digest.username.data(), CREDENTIAL_MAX + 1, user);
             copy_text(state.digest.password.data(), CREDENTIAL_MAX + 1, password);
         }
@@ -160,7 +160,7 @@ RequestResult run_request(UpgradeState& state, std::uint32_t local_ip, std::uint
 
         bool repeat_silently;
         {
-            std::lock_guard lock(state.shared_mutex);
+            LockGuard lock(state.shared_mutex);
             repeat_silently =
                 after_challenge(state.digest, repeats) == ChallengeStep::RepeatSilently;
         }

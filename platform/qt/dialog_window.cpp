@@ -58,10 +58,9 @@ QFont dialog_font(const char* face, int points) {
 
 DialogUnits dialog_units(const QFont& font) {
     QFontMetrics fm(font);
-    // The average width of the 52 letters, rounded as the classic dialog manager rounds it.
     int letters = fm.horizontalAdvance(
         QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    return {(letters / 26 + 1) / 2, fm.height()};
+    return {average_char_width(letters), fm.height()};
 }
 
 QIcon program_icon() {
@@ -140,7 +139,9 @@ DialogWindow::DialogWindow(const DialogTemplate& tmpl, CommandSink on_command)
 }
 
 QWidget* DialogWindow::build_control(const ControlTemplate& c) {
-    const QRect r = units_.rect(c.x, c.y, c.width, c.height);
+    // Width and height convert on their own, not as right minus left, as the dialog manager
+    // sizes a template's controls.
+    const QRect r(units_.x(c.x), units_.y(c.y), units_.x(c.width), units_.y(c.height));
     const bool tab_stop = (c.style & STYLE_TAB_STOP) != 0;
     const bool read_only = (c.style & STYLE_READ_ONLY) != 0;
     QWidget* w = nullptr;

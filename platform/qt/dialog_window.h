@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "res/templates.h"
+#include "ui/dialog_units.h"
 
 namespace zoq::qt {
 
@@ -24,16 +25,6 @@ namespace zoq::qt {
 QFont dialog_font(const char* face, int points);
 
 // The dialog base units of `font` in pixels: average character width, character height.
-struct DialogUnits {
-    int char_width = 0;
-    int char_height = 0;
-    // Dialog units to pixels, rounded as MulDiv does.
-    int x(int units) const { return (units * char_width + (units >= 0 ? 2 : -2)) / 4; }
-    int y(int units) const { return (units * char_height + (units >= 0 ? 4 : -4)) / 8; }
-    QRect rect(int x0, int y0, int width, int height) const {
-        return {x(x0), y(y0), x(width), y(height)};
-    }
-};
 DialogUnits dialog_units(const QFont& font);
 
 // The program's icon (286): the window icon of every dialog and the picture of the phone

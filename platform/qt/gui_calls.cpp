@@ -8,7 +8,6 @@
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -64,17 +63,24 @@ void GuiCalls::ring() {
     }
 }
 
+void GuiCalls::close_values(std::deque<std::shared_ptr<Item>>& queue) {
+    if (latest_.empty()) return;
+    auto item = std::make_shared<Item>();
+    item->fn = [values = std::make_shared<LatestValues<SlotKey>>(latest_.take())] {
+        values->show();
+    };
+    item->values = true;
+    queue.push_back(std::move(item));
+}
+
 void GuiCalls::enqueue(const std::shared_ptr<Item>& item) {
-    bool bell;
     {
-        std::lock_guard lock(mutex_);
-        // A queue that is not empty has rung already, or waits for the frame timer; a call
-        // that must run in order rings anyway, so that it never waits for a frame.
-        bell = queue_.empty() || !item->mergeable;
-        if (!item->mergeable) ++ordered_;
+        LockGuard lock(mutex_);
+        close_values(queue_);
         queue_.push_back(item);
     }
-    if (bell) ring();
+    // Always: a call that must run in order never waits for a frame.
+    ring();
 }
 
 void GuiCalls::call(std::function<void()> fn) {
@@ -86,8 +92,8 @@ void GuiCalls::call(std::function<void()> fn) {
     item->fn = std::move(fn);
     item->blocking = true;
     enqueue(item);
-    std::unique_lock lock(mutex_);
-    done_.wait(lock, [&] { return item->done; });
+    UniqueLock lock(mutex_);
+    lock.wait(done_, [&] { return item->done; });
 }
 
 void GuiCalls::post(std::function<void()> fn) {
@@ -105,26 +111,15 @@ void GuiCalls::post_latest(SlotKey key, std::function<void()> fn) {
         fn();
         return;
     }
+    bool bell;
+    std::function<void()> replaced;  // destroyed outside the lock
     {
-        std::unique_lock lock(mutex_);
-        for (auto it = queue_.rbegin(); it != queue_.rend() && (*it)->mergeable; ++it) {
-            if ((*it)->key == key) {
-                // To the end, where the newest call belongs: what was set last is drawn last
-                // (the bar, then the title), and nothing it passes depends on it.
-                std::shared_ptr<Item> item = std::move(*it);
-                queue_.erase(std::next(it).base());
-                std::swap(item->fn, fn);
-                queue_.push_back(std::move(item));
-                lock.unlock();
-                return;  // the replaced call goes with `fn`, outside the lock
-            }
-        }
+        LockGuard lock(mutex_);
+        // A queue that is not empty has rung already, or waits for the frame timer.
+        bell = queue_.empty() && latest_.empty();
+        replaced = latest_.set(key, std::move(fn));
     }
-    auto item = std::make_shared<Item>();
-    item->fn = std::move(fn);
-    item->mergeable = true;
-    item->key = key;
-    enqueue(item);
+    if (bell) ring();
 }
 
 void GuiCalls::drain() {
@@ -132,8 +127,8 @@ void GuiCalls::drain() {
     if (draining_) return;  // inside a call that runs a nested event loop
     for (;;) {
         {
-            std::lock_guard lock(mutex_);
-            if (queue_.empty()) return;
+            LockGuard lock(mutex_);
+            if (queue_.empty() && latest_.empty()) return;
         }
         serve(true);
     }
@@ -144,41 +139,37 @@ void GuiCalls::serve(bool frame_due) {
     // A call that runs a nested event loop would come back here: the outer pass goes on.
     if (draining_) return;
     draining_ = true;
-    std::optional<std::chrono::steady_clock::duration> wait;
+    std::optional<std::chrono::milliseconds> wait;
     for (;;) {
         std::deque<std::shared_ptr<Item>> batch;
         {
-            std::lock_guard lock(mutex_);
-            if (queue_.empty()) break;
-            const auto since = std::chrono::steady_clock::now() - last_frame_;
-            if (ordered_ == 0 && !frame_due && since < FRAME) {
-                wait = FRAME - since;
-                break;
+            LockGuard lock(mutex_);
+            if (queue_.empty() && latest_.empty()) break;
+            if (queue_.empty() && !frame_due) {
+                wait = frame_.wait(FrameClock::Clock::now());
+                if (wait) break;
             }
             // All at once: the values of one moment, in the order they were set.
             batch.swap(queue_);
-            ordered_ = 0;
+            close_values(batch);
         }
         bool drew = false;
         for (auto& item : batch) {
             item->fn();
-            drew = drew || item->mergeable;
+            drew = drew || item->values;
             if (item->blocking) {
-                std::lock_guard lock(mutex_);
+                LockGuard lock(mutex_);
                 item->done = true;
                 done_.notify_all();
             }
         }
-        if (drew) last_frame_ = std::chrono::steady_clock::now();
+        if (drew) frame_.shown(FrameClock::Clock::now());
         // What came meanwhile waits for its own frame: a thread that sets values faster than
         // they are drawn must not keep the event loop from painting.
         frame_due = false;
     }
     draining_ = false;
-    if (wait && !frame_timer_->isActive()) {
-        auto ms = std::chrono::ceil<std::chrono::milliseconds>(*wait);
-        frame_timer_->start(std::max<int>(1, static_cast<int>(ms.count())));
-    }
+    if (wait && !frame_timer_->isActive()) frame_timer_->start(static_cast<int>(wait->count()));
 }
 
 }  // namespace zoq::qt

@@ -18,8 +18,10 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <thread>
+
+#include "common/locking.h"
+#include "platform/frame_throttle.h"
 
 class QSocketNotifier;
 class QTimer;
@@ -40,10 +42,6 @@ struct SlotKey {
 
 class GuiCalls {
   public:
-    // How often queued values reach the screen while nothing else is queued: one frame of a
-    // 60 Hz screen. Drawing more often shows the user nothing and slows the transfer down.
-    static constexpr std::chrono::milliseconds FRAME{16};
-
     // On the GUI thread, with the application object alive.
     GuiCalls();
     ~GuiCalls();
@@ -62,7 +60,7 @@ class GuiCalls {
     void post(std::function<void()> fn);
     // Like post, but `fn` replaces a queued call of the same key, as long as only other such
     // setters were queued after that one (they touch other things, so it may pass them).
-    void post_latest(SlotKey key, std::function<void()> fn);
+    void post_latest(SlotKey key, std::function<void()> fn) EXCLUDES(mutex_);
 
     template <class R>
     R get(const std::function<R()>& fn) {
@@ -73,21 +71,23 @@ class GuiCalls {
 
     // Runs everything that is queued, now; the GUI thread's event loop does this by itself,
     // latest-value setters at most once per frame.
-    void drain();
+    void drain() EXCLUDES(mutex_);
 
   private:
     struct Item {
         std::function<void()> fn;
         bool blocking = false;
-        bool mergeable = false;
-        SlotKey key;
-        bool done = false;
+        bool values = false;  // latest-value setters, which count as a frame drawn
+        bool done = false;    // guarded by mutex_
     };
-    void enqueue(const std::shared_ptr<Item>& item);
+    void enqueue(const std::shared_ptr<Item>& item) EXCLUDES(mutex_);
+    // The latest-value setters queued since the last other call, as one item at the end of
+    // `queue`: a call queued after them must find them applied.
+    void close_values(std::deque<std::shared_ptr<Item>>& queue) REQUIRES(mutex_);
     void ring();
     // One pass of the GUI thread over the queue. Unless `frame_due`, latest-value setters that
     // are alone in it wait until a frame has passed since the last ones were applied.
-    void serve(bool frame_due);
+    void serve(bool frame_due) EXCLUDES(mutex_);
 
     std::thread::id gui_thread_;
     int fd_ = -1;
@@ -95,12 +95,13 @@ class GuiCalls {
     QTimer* frame_timer_ = nullptr;
     // GUI thread only.
     bool draining_ = false;
-    std::chrono::steady_clock::time_point last_frame_{};
-    // Guarded by mutex_.
-    std::mutex mutex_;
+    FrameClock frame_;
+    Mutex mutex_;
     std::condition_variable done_;
-    std::deque<std::shared_ptr<Item>> queue_;
-    int ordered_ = 0;  // queued calls that are not latest-value setters
+    // Calls in their order; latest-value setters only as closed items before another call.
+    std::deque<std::shared_ptr<Item>> queue_ GUARDED_BY(mutex_);
+    // The latest-value setters after the last other call, which newer values may replace.
+    LatestValues<SlotKey> latest_ GUARDED_BY(mutex_);
 };
 
 }  // namespace zoq::qt

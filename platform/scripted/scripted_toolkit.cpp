@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "res/templates.h"
+#include "ui/dialog_units.h"
 
 namespace zoq {
 
@@ -89,7 +90,8 @@ std::shared_ptr<ScriptedToolkit::Dialog> ScriptedToolkit::open(int template_id, 
         if (c.id != NO_CONTROL_ID) d->texts[c.id] = c.text;
     }
     // Pixels as a dialog manager with a 6 x 13 pixel average character would give.
-    d->rect = {tmpl->x, tmpl->y, tmpl->x + tmpl->width * 6 / 4, tmpl->y + tmpl->height * 13 / 8};
+    constexpr DialogUnits units{6, 13};
+    d->rect = {tmpl->x, tmpl->y, tmpl->x + units.x(tmpl->width), tmpl->y + units.y(tmpl->height)};
     {
         std::lock_guard lock(mutex_);
         d->handle = next_handle_++;

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "platform/win32/win32_toolkit.h"
 
-#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/frame_throttle.h"
 #include "platform/win32/dialog_memory.h"
 #include "platform/win32/windows_api.h"
 #include "res/templates.h"
@@ -14,15 +15,17 @@
 namespace zoq {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// How often a caption or a bar position set faster than that reaches the window: one frame of
-// a 60 Hz screen. The transfer sets both after every block; each caption is drawn on the spot,
-// and under Wine each costs a round of calls to the X server, so that drawing every one made
-// the transfer many times slower than the device.
-constexpr auto FRAME = std::chrono::milliseconds(16);
-// The timer that shows the last values when the setting stops between two frames.
+// The timer that shows the last values when the setting stops between two frames. The
+// transfer sets a caption and a bar after every block; each caption is drawn on the spot, so
+// that drawing every one made the transfer under Wine many times slower than the device.
 constexpr UINT_PTR FRAME_TIMER = 0x5A51;
+
+// What a waiting value sets: the caption, or the position of bar `control`.
+struct ValueKey {
+    bool caption = false;
+    int control = 0;
+    bool operator==(const ValueKey&) const = default;
+};
 
 // What a dialog's window carries (in DWLP_USER) for its procedure.
 struct DialogRecord {
@@ -34,10 +37,8 @@ struct DialogRecord {
     bool modal = false;
     bool ended = false;  // end_dialog was called: later clicks reach nobody
     // The newest caption and bar positions that wait for their frame.
-    bool caption_waits = false;
-    std::string caption;
-    std::vector<std::pair<int, int>> positions;  // control, position
-    Clock::time_point shown{};                   // when values last reached the window
+    LatestValues<ValueKey> waiting;
+    FrameClock frame;
     bool timer = false;
 };
 
@@ -57,35 +58,28 @@ DialogRecord* record_of(HWND window) {
     return reinterpret_cast<DialogRecord*>(GetWindowLongPtrA(window, DWLP_USER));
 }
 
-// Sends what waits to the window: the bars, then the caption, the order in which the transfer
-// sets them after each block.
+// Sends what waits to the window, in the order it was set.
 void show_waiting_values(HWND window, DialogRecord& d) {
     if (d.timer) {
         KillTimer(window, FRAME_TIMER);
         d.timer = false;
     }
-    d.shown = Clock::now();
-    for (const auto& [control, pos] : d.positions) {
-        SendDlgItemMessageA(window, control, PBM_SETPOS, static_cast<WPARAM>(pos), 0);
-    }
-    d.positions.clear();
-    if (d.caption_waits) {
-        d.caption_waits = false;
-        SetWindowTextA(window, d.caption.c_str());
-    }
+    d.frame.shown(FrameClock::Clock::now());
+    d.waiting.show();
 }
 
-// Shows what waits if a frame has passed since the last values were shown; otherwise leaves
-// it to the frame timer, which the owning thread's next pump serves.
-void show_at_frame(HWND window, DialogRecord& d) {
-    const auto since = Clock::now() - d.shown;
-    if (since >= FRAME) {
+// Keeps `apply` as the newest value of `key` and shows what waits if a frame has passed since
+// the last values were shown; otherwise leaves it to the frame timer, which the owning thread's
+// next pump serves.
+void show_at_frame(HWND window, DialogRecord& d, ValueKey key, std::function<void()> apply) {
+    d.waiting.set(key, std::move(apply));
+    const auto wait = d.frame.wait(FrameClock::Clock::now());
+    if (!wait) {
         show_waiting_values(window, d);
         return;
     }
     if (d.timer) return;
-    const auto rest = std::chrono::ceil<std::chrono::milliseconds>(FRAME - since);
-    d.timer = SetTimer(window, FRAME_TIMER, static_cast<UINT>(rest.count()), nullptr) != 0;
+    d.timer = SetTimer(window, FRAME_TIMER, static_cast<UINT>(wait->count()), nullptr) != 0;
     // Without a timer nothing would show the last values: show them now.
     if (!d.timer) show_waiting_values(window, d);
 }
@@ -223,9 +217,8 @@ std::string Win32Toolkit::get_item_text(DialogHandle dialog, int control) {
 void Win32Toolkit::set_caption(DialogHandle dialog, std::string_view caption) {
     HWND window = window_of(dialog);
     if (DialogRecord* d = frame_record(window)) {
-        d->caption.assign(caption);
-        d->caption_waits = true;
-        show_at_frame(window, *d);
+        show_at_frame(window, *d, {true, 0},
+                      [window, s = std::string(caption)] { SetWindowTextA(window, s.c_str()); });
         return;
     }
     std::string s(caption);
@@ -264,7 +257,7 @@ void Win32Toolkit::move_window(DialogHandle dialog, int x, int y) {
 void Win32Toolkit::progress_set_range(DialogHandle dialog, int control, int low, int high) {
     // A position set before the range belongs to the old one: it goes first.
     if (DialogRecord* d = frame_record(window_of(dialog))) {
-        if (!d->positions.empty()) show_waiting_values(window_of(dialog), *d);
+        if (!d->waiting.empty()) show_waiting_values(window_of(dialog), *d);
     }
     SendDlgItemMessageA(window_of(dialog), control, PBM_SETRANGE32, static_cast<WPARAM>(low),
                         static_cast<LPARAM>(high));
@@ -273,15 +266,9 @@ void Win32Toolkit::progress_set_range(DialogHandle dialog, int control, int low,
 void Win32Toolkit::progress_set_pos(DialogHandle dialog, int control, int pos) {
     HWND window = window_of(dialog);
     if (DialogRecord* d = frame_record(window)) {
-        bool replaced = false;
-        for (auto& waiting : d->positions) {
-            if (waiting.first == control) {
-                waiting.second = pos;
-                replaced = true;
-            }
-        }
-        if (!replaced) d->positions.emplace_back(control, pos);
-        show_at_frame(window, *d);
+        show_at_frame(window, *d, {false, control}, [window, control, pos] {
+            SendDlgItemMessageA(window, control, PBM_SETPOS, static_cast<WPARAM>(pos), 0);
+        });
         return;
     }
     SendDlgItemMessageA(window_of(dialog), control, PBM_SETPOS, static_cast<WPARAM>(pos), 0);

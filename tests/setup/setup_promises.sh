@@ -213,6 +213,7 @@ EOF
   fi
   # sudo that agrees, and resets the environment as the real one does: apt-get must still be
   # told not to ask questions.
+  # shellcheck disable=SC2016 # the stand-in expands them
   printf '#!/bin/sh
 [ "$1" = -v ] && exit 0
 exec env -i PATH="$PATH" ZOQ_FAKE_STATE="$ZOQ_FAKE_STATE" "$@"

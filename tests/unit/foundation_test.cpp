@@ -14,6 +14,7 @@
 #include "platform/scripted/scripted_toolkit.h"
 #include "res/templates.h"
 #include "tests/support/system_net.h"
+#include "ui/dialog_units.h"
 #include "ui/helpers.h"
 #include "ui/ipv4.h"
 
@@ -123,6 +124,24 @@ TEST(CenterWindow, HalvesTowardsMinusInfinity) {
     Point p = centered_position({0, 0, 1283, 1027}, {1280, 1024});
     EXPECT_EQ(p.x, -2);
     EXPECT_EQ(p.y, -2);
+}
+
+// Windows' MulDiv answers: halves round away from zero on both sides, a zero divisor and a
+// result beyond 32 bits give -1.
+TEST(DialogUnits, RoundLikeMulDiv) {
+    const DialogUnits units{6, 13};
+    EXPECT_EQ(units.x(165), 248);  // 247.5
+    EXPECT_EQ(units.y(143), 232);  // 232.375
+    EXPECT_EQ(units.y(4), 7);      // 6.5
+    EXPECT_EQ(units.x(-165), -248);
+    EXPECT_EQ(mul_div(-3, 1, 2), -2);
+    EXPECT_EQ(mul_div(3, -1, 2), -2);
+    EXPECT_EQ(mul_div(3, 1, -2), -2);
+    EXPECT_EQ(mul_div(-3, 1, -2), 2);
+    EXPECT_EQ(mul_div(7, 1, 0), -1);
+    EXPECT_EQ(mul_div(2147483647, 2, 1), -1);
+    EXPECT_EQ(mul_div(2147483647, 2, 2), 2147483647);
+    EXPECT_EQ(average_char_width(338), 7);  // two letters 13 pixels wide: 6.5, up
 }
 
 TEST(ShowError, UsesTheProgramsCaptionByDefault) {
