@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// zoq-window-text.exe CAPTION: prints the texts of the static controls of the dialog or message
-// box with that caption, one per line, after waiting up to 30 s for it to show. Run in the same
+// zoq-window-text.exe CAPTION: prints the texts of the static controls and drop-down lists (their
+// chosen entry) of the dialog or message box with that caption, one per line, after waiting up to 30 s for it to show. Run in the same
 // Wine session as the program under test, it reads what that program's box says (xdotool sees
 // only the caption). Exit code 1 when no such window showed.
 #include <cstdio>
@@ -13,7 +13,10 @@ namespace {
 BOOL CALLBACK print_static(HWND child, LPARAM) {
     char cls[32] = {};
     GetClassNameA(child, cls, sizeof cls);
-    if (_stricmp(cls, "Static") != 0 || !IsWindowVisible(child)) return TRUE;
+    if ((_stricmp(cls, "Static") != 0 && _stricmp(cls, "ComboBox") != 0) ||
+        !IsWindowVisible(child)) {
+        return TRUE;
+    }
     char text[1024] = {};
     if (GetWindowTextA(child, text, sizeof text) > 0) std::printf("%s\n", text);
     return TRUE;
