@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // zoq-window-text.exe CAPTION: prints the texts of the static controls and drop-down lists (their
-// chosen entry) of the dialog or message box with that caption, one per line, after waiting up to 30 s for it to show. Run in the same
-// Wine session as the program under test, it reads what that program's box says (xdotool sees
-// only the caption). Exit code 1 when no such window showed.
+// chosen entry) of the dialog or message box with that caption, one per line, after waiting up to
+// 30 s for it to show. Run in the same Wine session as the program under test, it reads what that
+// program's box says (xdotool sees only the caption). Exit code 1 when no such window showed.
 #include <cstdio>
 #include <string>
 
