@@ -13,12 +13,20 @@ namespace {
 BOOL CALLBACK print_static(HWND child, LPARAM) {
     char cls[32] = {};
     GetClassNameA(child, cls, sizeof cls);
-    if ((_stricmp(cls, "Static") != 0 && _stricmp(cls, "ComboBox") != 0) ||
-        !IsWindowVisible(child)) {
-        return TRUE;
-    }
+    if (!IsWindowVisible(child)) return TRUE;
     char text[1024] = {};
-    if (GetWindowTextA(child, text, sizeof text) > 0) std::printf("%s\n", text);
+    if (_stricmp(cls, "Static") == 0) {
+        if (GetWindowTextA(child, text, sizeof text) > 0) std::printf("%s\n", text);
+    } else if (_stricmp(cls, "ComboBox") == 0) {
+        // GetWindowText of another program's window gives its creation title, not the entry the
+        // list shows: ask the list itself.
+        DWORD_PTR length = 0;
+        if (SendMessageTimeoutA(child, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
+                                SMTO_ABORTIFHUNG, 2000, &length) != 0 &&
+            length > 0) {
+            std::printf("%s\n", text);
+        }
+    }
     return TRUE;
 }
 
