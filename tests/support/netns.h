@@ -18,6 +18,9 @@ bool enter_private_network();
 // `prefix` bits, under the name or alias `label` ("lo:1", "zoq-lan:1"). False (with a reason on
 // stderr) when the kernel refuses.
 bool add_address(const char* label, std::uint32_t ip, int prefix);
+inline bool add_loopback_address(std::uint32_t ip, const char* label) {
+    return add_address(label, ip, 8);
+}
 
 // The LAN of the whole-upgrade tests, as a user's desk has it: the PC and the device in two
 // network namespaces joined by a veth pair, addresses with no zero octet and with different
