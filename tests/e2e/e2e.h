@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// What every whole-upgrade test shares: the simulated device at 127.0.0.2 with its real ports,
-// the utility's entry routine in a child process on the scripted toolkit with the fast clock,
+// What every whole-upgrade test shares: the LAN (the PC at 192.168.77.10 here, the simulated
+// device at 192.168.77.20 with its real ports in a network of its own, lan_main.cpp), the
+// utility's entry routine in a child process on the scripted toolkit with the fast clock,
 // and the checks of what the user saw and what the device got. `Upgrade` is the fixture of the
 // tests on a good network; `test::SimRun` (sim_run.h) adds what the bad-network tests read from
 // the device.
@@ -27,12 +28,15 @@
 #include "res/templates.h"
 #include "tests/net/fake_device.h"
 #include "tests/support/child.h"
+#include "tests/support/netns.h"
 #include "tests/support/process.h"
 
 namespace zoq {
 
 inline constexpr const char* SIM = ZOQ_BINARY_DIR "/tools/zoq-device-sim";
 inline constexpr const char* ERROR_BOX = "message ZOQ Firwmare Upgrade Error|";
+// The device as the dialogs name it.
+inline const std::string AT_DEVICE = std::string("ZOQ@") + test::LAN_DEVICE;
 
 namespace test {
 
@@ -54,11 +58,13 @@ class E2eRun : public testing::Test {
     }
 
     void start_device(const std::vector<std::string>& options) {
-        std::vector<std::string> argv = {SIM,    "--address",        "127.0.0.2", "--save",
-                                         saved_, "--restart-ms",     "300",       "--restart-mode",
+        std::vector<std::string> argv = {SIM,    "--address",        LAN_DEVICE, "--save",
+                                         saved_, "--restart-ms",     "300",      "--restart-mode",
                                          "hold", "--progress-every", "0"};
         argv.insert(argv.end(), options.begin(), options.end());
-        ASSERT_TRUE(sim_.start(argv));
+        bool started = false;
+        ASSERT_TRUE(in_device_network([&] { started = sim_.start(argv); }));
+        ASSERT_TRUE(started);
         ASSERT_TRUE(sim_.wait_for("ready http", 10000)) << sim_.output();
     }
 
@@ -139,7 +145,7 @@ class E2eRun : public testing::Test {
 
     static void continue_notice(ScriptedToolkit& ui) { ui.on_open(IDD_NOTICE, {A::press(ID_OK)}); }
     static void enter_device(ScriptedToolkit& ui) {
-        ui.on_open(IDD_ADDRESS, {A::type(IDC_IP_ADDRESS, "127.0.0.2"), A::press(ID_OK)});
+        ui.on_open(IDD_ADDRESS, {A::type(IDC_IP_ADDRESS, LAN_DEVICE), A::press(ID_OK)});
     }
     static void reach_the_upgrade(ScriptedToolkit& ui) {
         continue_notice(ui);
@@ -168,7 +174,7 @@ class E2eRun : public testing::Test {
              "open 101",
              "end 101 1",
              "open 105",
-             "caption 105 Connecting with ZOQ@127.0.0.2",
+             "caption 105 Connecting with " + AT_DEVICE,
              "destroy 105",
              "open 103",
              "caption 103 Confirm Upgrade to Ver. 5.2.13(004)",
@@ -177,18 +183,49 @@ class E2eRun : public testing::Test {
              "open 114",
              "destroy 114",
              "open 110",
-             "caption 110 Uploading Target Firmware to ZOQ@127.0.0.2 0/981328 Bytes",
-             "caption 110 Uploading Target Firmware to ZOQ@127.0.0.2 981328/981328 Bytes",
-             "caption 110 Updating Target Firmware to ZOQ@127.0.0.2",
+             "caption 110 Uploading Target Firmware to " + AT_DEVICE + " 0/981328 Bytes",
+             "caption 110 Uploading Target Firmware to " + AT_DEVICE + " 981328/981328 Bytes",
+             "caption 110 Updating Target Firmware to " + AT_DEVICE,
              "destroy 110",
              "open 111",
-             "caption 111 ZOQ@127.0.0.2 Upgrade Successful!",
+             "caption 111 " + AT_DEVICE + " Upgrade Successful!",
              "text 111 1004 5.2.13(004)",
              "end 111 1"});
         EXPECT_TRUE(messages().empty()) << seen();
         EXPECT_EQ(count("returned"), 0) << "the listener, not the entry routine, ends a run";
         EXPECT_EQ(count("unscripted"), 0) << seen();
         expect_device_got_the_image();
+    }
+
+    // What the device saw of the PC, and sent, across the LAN: the first status read from the
+    // PC's address `pc` and first HTTP port, the TFTP server named in the link (every octet in
+    // its place, the port `tftp_port`), the read request sent from the device's own address, and
+    // the status read after the restart from `pc` again. A datagram from another address than
+    // the link's would show as "unknown host".
+    void expect_lan_traffic(const std::string& pc, unsigned tftp_port) {
+        const std::string server = pc + ":" + std::to_string(tftp_port);
+        const std::vector<std::string> wanted = {
+            "http: GET /admin/advanced from " + pc + ":23456",
+            "http: GET /admin/upgrade?tftp://" + server + "/zoq",
+            "tftp: RRQ sent to " + server + " file /zoq",
+            "upgrade result: ok",
+            "http: GET /admin/advanced from " + pc + ":",
+        };
+        const auto lines = sim_.lines();
+        auto at = lines.begin();
+        for (const auto& w : wanted) {
+            at = std::find_if(at, lines.end(),
+                              [&](const std::string& l) { return l.rfind(w, 0) == 0; });
+            ASSERT_NE(at, lines.end()) << "missing or out of order: " << w << "\n" << sim_.output();
+            ++at;
+        }
+        const std::string device_from = std::string(" from ") + LAN_DEVICE + ":";
+        for (const auto& l : lines) {
+            if (l.rfind("tftp: RRQ sent", 0) == 0) {
+                EXPECT_NE(l.find(device_from), std::string::npos) << l;
+            }
+            EXPECT_EQ(l.find("unknown host"), std::string::npos) << l;
+        }
     }
 
     Process sim_;

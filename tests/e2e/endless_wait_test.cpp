@@ -20,18 +20,20 @@ TEST_F(EndlessWait, ConnectThatNeverCompletes) {
     run([](ScriptedToolkit& ui) {
         // A device whose queue of connections is full drops every further SYN: the connect
         // call blocks for minutes. Built inside the child, which the test process must not
-        // share threads with; the sockets end with the child.
-        Socket* device = new Socket(::socket(AF_INET, SOCK_STREAM, 0));
-        sockaddr_in addr{};
-        fill_sockaddr(0x7F000002u, 80, addr);
-        if (::bind(device->fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-            ::listen(device->fd(), 0) != 0) {
-            ::_exit(3);
-        }
-        for (int i = 0; i < 2; ++i) {
-            auto* filler = new Socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
-            ::connect(filler->fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        }
+        // share threads with, in the device's network; the sockets end with the child.
+        in_device_network([] {
+            Socket* device = new Socket(::socket(AF_INET, SOCK_STREAM, 0));
+            sockaddr_in addr{};
+            fill_sockaddr(LAN_DEVICE_IP, 80, addr);
+            if (::bind(device->fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+                ::listen(device->fd(), 0) != 0) {
+                ::_exit(3);
+            }
+            for (int i = 0; i < 2; ++i) {
+                auto* filler = new Socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+                ::connect(filler->fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+            }
+        });
         continue_notice(ui);
         enter_device(ui);
         ui.on_open(IDD_PROGRESS, {A::wait_ms(1000), A::press(ID_CANCEL)});

@@ -88,7 +88,7 @@ TEST_F(Lossy, LinkThatLosesEverythingToTheDeviceFailsTheUpload) {
     start_device({"--drop", "100", "--net-direction", "to-device", "--net-protocol", "tftp",
                   "--tftp-timeout-ms", "1000", "--tftp-retries", "2"});
     run(reach_the_upgrade);
-    expect_in_order({"open 110", "caption 110 Updating Target Firmware to ZOQ@127.0.0.2",
+    expect_in_order({"open 110", "caption 110 Updating Target Firmware to " + AT_DEVICE,
                      "destroy 110",
                      std::string(ERROR_BOX) + "Upgrade Failed: Firmware Upload Incomplete"});
     EXPECT_EQ(messages().size(), 1u) << seen();

@@ -15,7 +15,7 @@ class SimRun : public E2eRun {
   protected:
     void expect_success_dialog() {
         expect_in_order(
-            {"caption 110 Uploading Target Firmware to ZOQ@127.0.0.2 981328/981328 Bytes",
+            {"caption 110 Uploading Target Firmware to " + AT_DEVICE + " 981328/981328 Bytes",
              "destroy 110", "open 111", "text 111 1004 5.2.13(004)", "end 111 1"});
         EXPECT_TRUE(messages().empty()) << seen();
     }

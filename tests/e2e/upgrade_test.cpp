@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Whole upgrades: the utility's entry routine on the scripted toolkit with the fast clock, the
-// simulated device at 127.0.0.2 on its real ports, the PC at 127.0.0.1, all inside this test's
-// private network. Each test checks what the user saw, the exit code, and what the device got.
+// simulated device at 192.168.77.20 on its real ports, the PC at 192.168.77.10, on this test's
+// own LAN. Each test checks what the user saw, the exit code, and what the device got.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
@@ -12,6 +12,7 @@
 #include "res/templates.h"
 #include "tests/e2e/e2e.h"
 #include "tests/net/fake_device.h"
+#include "tests/support/netns.h"
 
 namespace zoq {
 namespace {
@@ -21,6 +22,12 @@ TEST_F(Upgrade, SucceedsWithoutPassword) {
     run(upgrade_without_password);
     expect_success_seen();
     EXPECT_EQ(count("open 104"), 0);
+    // The PC's LAN address is offered first and chosen, the loopback one after it; every
+    // address that went onto the wire is the LAN's, octet by octet.
+    expect_in_order({std::string("list 101 1017 add ") + test::LAN_PC,
+                     "list 101 1017 add 127.0.0.1", "select 101 1017 0", "end 101 1"});
+    EXPECT_EQ(count("list 101 1017 add"), 2) << seen();
+    expect_lan_traffic(test::LAN_PC, 69);
 }
 
 TEST_F(Upgrade, SucceedsWithPasswordAskedOnceAcrossTheRestart) {
@@ -55,7 +62,7 @@ TEST_F(Upgrade, InvalidAddressThenValid) {
     run([](ScriptedToolkit& ui) {
         continue_notice(ui);
         ui.on_open(IDD_ADDRESS, {A::type(IDC_IP_ADDRESS, "300.1.1.1"), A::press(ID_OK),
-                                 A::type(IDC_IP_ADDRESS, "127.0.0.2"), A::press(ID_OK)});
+                                 A::type(IDC_IP_ADDRESS, test::LAN_DEVICE), A::press(ID_OK)});
         answer_password(ui, "admin");
         confirm_and_close_success(ui);
     });
@@ -75,7 +82,7 @@ TEST_F(Upgrade, CancelAtTheAddressEndsSilently) {
     start_device({});
     run([](ScriptedToolkit& ui) {
         continue_notice(ui);
-        ui.on_open(IDD_ADDRESS, {A::type(IDC_IP_ADDRESS, "127.0.0.2"), A::press(ID_CANCEL)});
+        ui.on_open(IDD_ADDRESS, {A::type(IDC_IP_ADDRESS, test::LAN_DEVICE), A::press(ID_CANCEL)});
     });
     EXPECT_TRUE(saw("returned 0"));
     EXPECT_TRUE(messages().empty());
@@ -120,11 +127,15 @@ TEST_F(Upgrade, CancelAtTheConfirmationAborts) {
 
 TEST_F(Upgrade, CancelWhileWaitingForTheDevice) {
     // A device that answers both requests but never asks for the file, so that the waiting
-    // dialog is certain to be up when Cancel is pressed. It runs inside the child: the test
-    // process must have no thread when it forks.
+    // dialog is certain to be up when Cancel is pressed. It runs inside the child (the test
+    // process must have no thread when it forks), in the device's network.
     run([](ScriptedToolkit& ui) {
-        new test::FakeDevice([](int, const std::string&) {
-            return test::Reply{test::Reply::Close, test::page_answer(), {}};
+        test::in_device_network([] {
+            new test::FakeDevice(
+                [](int, const std::string&) {
+                    return test::Reply{test::Reply::Close, test::page_answer(), {}};
+                },
+                test::LAN_DEVICE_IP);
         });
         reach_the_upgrade(ui);
         ui.on_open(IDD_WAITING, {A::wait_ms(300), A::press(ID_CANCEL)});
@@ -160,22 +171,22 @@ TEST_F(Upgrade, TakenPortsMoveUp) {
     Socket udp(::socket(AF_INET, SOCK_DGRAM, 0));
     Socket tcp(::socket(AF_INET, SOCK_STREAM, 0));
     sockaddr_in addr{};
-    fill_sockaddr(0x7F000001u, 69, addr);
+    fill_sockaddr(test::LAN_PC_IP, 69, addr);
     ASSERT_EQ(::bind(udp.fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    fill_sockaddr(0x7F000001u, 23456, addr);
+    fill_sockaddr(test::LAN_PC_IP, 23456, addr);
     ASSERT_EQ(::bind(tcp.fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
     start_device({});
     run(upgrade_without_password);
     expect_success_seen();
-    EXPECT_TRUE(sim_.wait_for("tftp server 127.0.0.1:70 file /zoq", 100)) << sim_.output();
-    EXPECT_TRUE(sim_.wait_for("from 127.0.0.1:23457", 100)) << sim_.output();
+    EXPECT_TRUE(sim_.wait_for("tftp server 192.168.77.10:70 file /zoq", 100)) << sim_.output();
+    EXPECT_TRUE(sim_.wait_for("from 192.168.77.10:23457", 100)) << sim_.output();
 }
 
 TEST_F(Upgrade, DeviceStopsAcknowledging) {
     start_device({"--stop-ack-at", "700"});
     run([](ScriptedToolkit& ui) { reach_the_upgrade(ui); });
     // The full restart wait runs, under the updating title, before the failure is told.
-    expect_in_order({"open 110", "caption 110 Updating Target Firmware to ZOQ@127.0.0.2",
+    expect_in_order({"open 110", "caption 110 Updating Target Firmware to " + AT_DEVICE,
                      "destroy 110",
                      std::string(ERROR_BOX) + "Upgrade Failed: Firmware Upload Incomplete"});
     EXPECT_EQ(messages().size(), 1u);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/startup.h"
+#include "app/trigger.h"
 #include "common/clock.h"
 #include "common/net.h"
 #include "common/random.h"
@@ -51,7 +52,7 @@ TEST(Text, CopiesAreBoundedByTheField) {
     EXPECT_EQ(dotted(0xC0A8010Au), "192.168.1.10");
 }
 
-TEST(ByteOrder, BigEndianHelpersAndSocketAddresses) {
+TEST(ByteOrder, BigEndianHelpersSocketAddressesAndTheUpgradeLink) {
     std::uint8_t b[2];
     put_be16(b, 0x12345);
     EXPECT_EQ(b[0], 0x23);
@@ -75,6 +76,18 @@ TEST(ByteOrder, BigEndianHelpersAndSocketAddresses) {
     EXPECT_EQ(read_sockaddr(addr, host, port), 23456);
     EXPECT_EQ(host, 0x7F000002u);
     EXPECT_EQ(port, 23456);
+    // Four different octets (and port bytes), so that one out of place shows: a datagram's
+    // source as the system gives it, and the link that sends the device to the PC.
+    addr.sin_addr.s_addr = htonl(0x0A141E28u);  // 10.20.30.40
+    addr.sin_port = htons(0x1234);
+    EXPECT_EQ(read_sockaddr(addr, host, port), 0x1234);
+    EXPECT_EQ(host, 0x0A141E28u);
+    EXPECT_EQ(upgrade_request_path(0x0A141E28u, 69, "/zoq1a2b.bi1"),
+              "/admin/upgrade?tftp://10.20.30.40:69/zoq1a2b.bi1");
+    EXPECT_EQ(upgrade_request_path(0xC0A84D0Au, 168, "/zoq7fff.bi1"),
+              "/admin/upgrade?tftp://192.168.77.10:168/zoq7fff.bi1");
+    EXPECT_EQ(upgrade_request_path(0xFFFEFDFCu, 65535, "/zoq0.bi1"),
+              "/admin/upgrade?tftp://255.254.253.252:65535/zoq0.bi1");
 }
 
 struct Ipv4Case {

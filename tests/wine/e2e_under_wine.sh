@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real zoq-upgrade.exe under Wine on Xvfb, typed at with xdotool as a person would, against
-# the simulated device (a Linux program) in a private network namespace: the device on
-# 127.0.0.2 (HTTP 80, TFTP client), the utility on 127.0.0.1 (its TFTP server on 69).
+# the simulated device (a Linux program) on a LAN of its own (tests/support/lan.sh): the device
+# at 192.168.77.20 (HTTP 80, TFTP client) in its network, the utility at 192.168.77.10 (its TFTP
+# server on 69) in a private network of the test's.
 #   e2e_under_wine.sh SCENARIO WINDOWS_BUILD_DIR LINUX_BUILD_DIR [SHOT_DIR]
 # SCENARIO: upgrade  a whole upgrade: success dialog, exit code 0, the image byte for byte
 #                    (the restart wait is real: about 35 s)
@@ -28,6 +29,8 @@ fi
 
 # shellcheck source=tests/wine/wine_env.sh
 . "$here/wine_env.sh"
+# shellcheck source=tests/support/lan.sh
+. "$here/../support/lan.sh"
 exe=$build/zoq-upgrade.exe
 reader=$build/tests/wine/zoq-window-text.exe
 sim=$host_build/tools/zoq-device-sim
@@ -35,7 +38,6 @@ for f in "$exe" "$reader" "$sim"; do
   [ -x "$f" ] || { echo "FAIL: $f is missing (build it first)"; exit 1; }
 done
 
-ip link set lo up
 work=$(mktemp -d)
 mkdir -p "$shots"
 export WINEPREFIX=$work/prefix
@@ -45,6 +47,7 @@ cleanup() {
   if [ -n "$app_pid" ]; then kill "$app_pid" 2>/dev/null || true; fi
   if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; fi
   "$ZOQ_WINESERVER" -w 2>/dev/null || true
+  lan_down
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -86,13 +89,14 @@ expect_exit_0() {
   [ "$code" -eq 0 ] || fail "exit code $code"
 }
 
+lan_up || fail "cannot build the LAN"
 zoq_wine_base "$build/tests/wine/.wine-base"
 zoq_wine_prefix "$build/tests/wine/.wine-base" "$WINEPREFIX"
 
-sim_args=(--address 127.0.0.2 --auth qop --password s3cret --save "$work/received.bin"
+sim_args=(--address "$LAN_DEVICE" --auth qop --password s3cret --save "$work/received.bin"
   --restart-ms 2000)
 [ "$scenario" = failure ] && sim_args+=(--no-answer)
-"$sim" "${sim_args[@]}" >"$work/sim.log" 2>&1 &
+"${in_device_net[@]}" "$sim" "${sim_args[@]}" >"$work/sim.log" 2>&1 &
 sim_pid=$!
 for _ in $(seq 1 100); do grep -q '^ready' "$work/sim.log" && break; sleep 0.1; done
 grep -q '^ready' "$work/sim.log" || fail "the simulated device did not start"
@@ -114,8 +118,11 @@ if [ "$scenario" = failure ]; then
   type_into "$refusal" xdotool key Return
   sleep 0.5
 fi
-type_into "$address" xdotool type --delay 50 "127.0.0.2"
+type_into "$address" xdotool type --delay 50 "$LAN_DEVICE"
 import -window root "$shots/2-address.png"
+# The PC's address the dialog chose by itself is the LAN's, not loopback.
+box_texts "ZOQ-4502 Firmware Upgrade" | grep -qx "$LAN_PC" ||
+  fail "the dialog offers '$(box_texts "ZOQ-4502 Firmware Upgrade" | tr '\n' ' ')' as the PC's address"
 xdotool key Return
 
 if [ "$scenario" = failure ]; then
@@ -143,11 +150,12 @@ confirm=$(wait_window "Confirm Upgrade to Ver. 5.2.13(004)") || fail "no confirm
 import -window root "$shots/3-confirm.png"
 type_into "$confirm" xdotool key Return
 
-success=$(wait_window "ZOQ@127.0.0.2 Upgrade Successful!" "" 900) || fail "no success dialog"
+success=$(wait_window "ZOQ@$LAN_DEVICE Upgrade Successful!" "" 900) || fail "no success dialog"
 import -window root "$shots/4-success.png"
 type_into "$success" xdotool key Return
 expect_exit_0
 grep -q 'upgrade result: ok' "$work/sim.log" || fail "the device did not get a good image"
 cmp -s "$work/received.bin" "$build/res/zoq-firmware.bin" || fail "received bytes differ"
 grep -q 'back with version 5.2.13(004)' "$work/sim.log" || fail "the device did not come back"
+why=$(expect_lan_traffic "$work/sim.log") || fail "$why"
 echo "PASS: upgrade under Wine; screenshots in $shots"

@@ -29,6 +29,7 @@ enter_private_display() {
 cleanup() {
   if [ -n "${app_pid:-}" ]; then kill "$app_pid" 2>/dev/null || true; fi
   if [ -n "${sim_pid:-}" ]; then kill "$sim_pid" 2>/dev/null || true; fi
+  lan_down
   rm -rf "$work"
 }
 
@@ -50,17 +51,24 @@ fail() {
 
 # shellcheck source=tests/support/on_screen.sh
 . "$(dirname "${BASH_SOURCE[0]}")/../support/on_screen.sh"
+# shellcheck source=tests/support/lan.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../support/lan.sh"
 
-# The simulated device at 127.0.0.2 with the password "s3cret"; its log is $work/sim.log.
+# The device's address: 127.0.0.2 beside the utility, or the LAN's when the caller has built one
+# (lan_up) and set it to $LAN_DEVICE.
+device_ip=127.0.0.2
+
+# The simulated device at $device_ip (in the device's network when there is a LAN) with the
+# password "s3cret"; its log is $work/sim.log.
 start_device() {
-  "$build/tools/zoq-device-sim" --address 127.0.0.2 --auth qop --password s3cret \
+  "${in_device_net[@]}" "$build/tools/zoq-device-sim" --address "$device_ip" --auth qop --password s3cret \
     --save "$work/received.bin" --restart-ms 2000 >"$work/sim.log" 2>&1 &
   sim_pid=$!
   for _ in $(seq 1 100); do grep -qs '^ready' "$work/sim.log" && break; sleep 0.1; done
   grep -q '^ready' "$work/sim.log" || fail "the simulated device did not start"
 }
 
-# From the notice to the confirmed upgrade: Continue, 127.0.0.2, the password, Upgrade.
+# From the notice to the confirmed upgrade: Continue, $device_ip, the password, Upgrade.
 confirm_upgrade() {
   local notice address password confirm
   notice=$(wait_window "ZOQ-4502 Firmware Upgrade") || fail "no notice dialog"
@@ -69,7 +77,7 @@ confirm_upgrade() {
   type_into "$notice" xdotool key shift+Tab space
 
   address=$(wait_window "ZOQ-4502 Firmware Upgrade" "$notice") || fail "no address dialog"
-  type_into "$address" xdotool type --delay 50 "127.0.0.2"
+  type_into "$address" xdotool type --delay 50 "$device_ip"
   shot 2-address.png
   xdotool key Return
 

@@ -55,7 +55,7 @@ class Download {
     DownloadResult run();
 
   private:
-    bool open_socket(Socket& s, std::uint16_t& port);
+    bool open_socket(Socket& s, std::uint32_t& ip, std::uint16_t& port);
     void send_to(const Socket& s, const std::vector<std::uint8_t>& packet, std::uint16_t port);
     static std::vector<std::uint8_t> ack_packet(unsigned block);
     void acknowledge_new(unsigned block);
@@ -101,7 +101,7 @@ class Download {
     DownloadResult result_;
 };
 
-bool Download::open_socket(Socket& s, std::uint16_t& port) {
+bool Download::open_socket(Socket& s, std::uint32_t& ip, std::uint16_t& port) {
     s = Socket(::socket(AF_INET, SOCK_DGRAM, 0));
     if (!s.valid()) return false;
     sockaddr_in addr{};
@@ -109,7 +109,6 @@ bool Download::open_socket(Socket& s, std::uint16_t& port) {
     if (::bind(s.fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return false;
     socklen_t len = sizeof addr;
     if (::getsockname(s.fd(), reinterpret_cast<sockaddr*>(&addr), &len) != 0) return false;
-    std::uint32_t ip = 0;
     read_sockaddr(addr, ip, port);
     return true;
 }
@@ -177,8 +176,9 @@ void Download::acknowledge_new(unsigned block) {
     }
     if (b_.stray_from_other_port && !stray_sent_ && block == b_.stray_at_block) {
         stray_sent_ = true;
+        std::uint32_t stray_ip = 0;
         std::uint16_t stray_port = 0;
-        if (!open_socket(stray_, stray_port)) {
+        if (!open_socket(stray_, stray_ip, stray_port)) {
             out_.line("tftp: cannot open a second socket for the stray datagram: %s",
                       std::strerror(errno));
         } else {
@@ -380,8 +380,9 @@ void Download::on_datagram(const std::uint8_t* p, std::size_t n, std::uint32_t i
 
 DownloadResult Download::run() {
     if (b_.timeout_ms != 0) timeout_ms_ = b_.timeout_ms;
+    std::uint32_t own_ip = 0;
     std::uint16_t own_port = 0;
-    if (!open_socket(sock_, own_port)) {
+    if (!open_socket(sock_, own_ip, own_port)) {
         out_.line("tftp: cannot open the client socket on %s: %s", dotted(plan_.own_ip).c_str(),
                   std::strerror(errno));
         finish();
@@ -398,9 +399,11 @@ DownloadResult Download::run() {
     last_packet_ = rrq;
     started_ = Clock::now();
     send_to(sock_, rrq, plan_.server_port);
-    out_.line("tftp: RRQ sent to %s:%u file %s mode octet tsize 0 timeout 5 from port %u",
+    // The address as the socket holds it: a device fetches from its own address, never from
+    // whatever the route would pick.
+    out_.line("tftp: RRQ sent to %s:%u file %s mode octet tsize 0 timeout 5 from %s:%u",
               dotted(plan_.server_ip).c_str(), 0u + plan_.server_port, plan_.file.c_str(),
-              0u + own_port);
+              dotted(own_ip).c_str(), 0u + own_port);
 
     std::uint8_t buffer[2048];
     auto last_heard = Clock::now();
