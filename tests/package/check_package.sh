@@ -94,7 +94,7 @@ elif [ -n "${CI:-}" ]; then
 fi
 
 # The licence travels as the root's LICENSE says it, word for word.
-license_words() { sed 's/^ \.$//' "$1" | tr -s ' \n' '\n\n' | sed -n '/^Permission$/,$p'; }
+license_words() { sed 's/^ \.$//' "$1" | tr -s ' \n' '\n' | sed -n '/^Permission$/,$p'; }
 diff <(license_words "$work/root/usr/share/doc/zoq-upgrade/copyright") \
   <(license_words "$(dirname "$0")/../../LICENSE") >"$work/license.diff" ||
   fail "the package's licence text is not LICENSE's: $(cat "$work/license.diff")"

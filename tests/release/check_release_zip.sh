@@ -54,8 +54,8 @@ done
 extras=$(zipinfo -v "$work/one.zip" | grep 'length of extra field:' | sort -u)
 [ "$extras" = "  length of extra field:                          0 bytes" ] ||
   fail "entries carry extra fields: $extras"
-unzip -q "$work/one.zip" -d "$work/out" && cmp "$work/out/README.txt" "$work/one/README.txt" ||
-  fail "the archive does not give back its files"
+unzip -q "$work/one.zip" -d "$work/out" || fail "unzip cannot read the archive"
+cmp "$work/out/README.txt" "$work/one/README.txt" || fail "the archive does not give back its files"
 
 # Without the release time there is no reproducible archive: it refuses.
 if (unset SOURCE_DATE_EPOCH && "$zipper" "$work/three.zip" "$work/one/README.txt") 2>/dev/null; then
