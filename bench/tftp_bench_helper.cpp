@@ -164,6 +164,7 @@ int main(int argc, char** argv) {
         return serve(argv[2], std::atoi(argv[3]), address);
     }
     if (argc == 3 && std::strcmp(argv[1], "floor") == 0) return floor_runs(std::atoi(argv[2]));
-    std::fprintf(stderr, "usage: %s write-image PATH | serve NAME COUNT [ADDRESS] | floor RUNS\n", argv[0]);
+    std::fprintf(stderr, "usage: %s write-image PATH | serve NAME COUNT [ADDRESS] | floor RUNS\n",
+                 argv[0]);
     return 2;
 }
