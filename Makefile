@@ -5,10 +5,11 @@ PRESET ?= default
 JOBS ?= $(shell nproc)
 # The package sets (scripts/packages/*.txt) a target needs; its prerequisites install them.
 SETS = run
-test test-asan test-tsan fuzz fuzz-long: SETS = run test package
+test test-asan test-tsan fuzz fuzz-long: SETS = run test package release
 fuzz-coverage: SETS = run test package coverage
 package: SETS = run package
 windows test-windows: SETS = run test windows
+release check-reproducible: SETS = run package windows release
 
 .PHONY: setup build run test test-asan test-tsan fuzz format check-format sim clean windows test-windows
 .PHONY: fuzz-long fuzz-coverage check-layers
@@ -98,3 +99,13 @@ check-layers:
 
 clean:
 	@rm -rf build
+
+# The release files of the current commit in dist/ (.deb, Windows .zip, source .tar.gz and
+# SHA256SUMS), built from a clean copy of the commit so that anyone can rebuild them byte for byte.
+.PHONY: release check-reproducible
+release: setup
+	@JOBS=$(JOBS) scripts/release
+
+# Two release builds at two paths, one after the other, compared byte for byte; long (minutes).
+check-reproducible: setup
+	@JOBS=$(JOBS) scripts/check-reproducible

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 // Helper of bench/tftp_bench.sh:
 //   write-image PATH   writes the embedded image to PATH (for the reference server)
-//   serve NAME COUNT   COUNT times: binds 127.0.0.1 from port 69 up, prints "port N" and
-//                      serves one read request for NAME with the real listener and session
-//                      (one warm process, as the reference server is)
+//   serve NAME COUNT [ADDRESS]
+//                      COUNT times: binds ADDRESS (default 127.0.0.1) from port 69 up, prints
+//                      "port N" and serves one read request for NAME with the real listener and
+//                      session (one warm process, as the reference server is); an address on a
+//                      veth link lets a firewall trial see the utility's own traffic
 //   floor RUNS         the lock-step floor: as many bare UDP round trips over loopback as one
 //                      transfer of the embedded image needs, with the same datagram sizes;
 //                      prints one time in milliseconds per run
@@ -25,6 +27,7 @@
 #include "common/text.h"
 #include "os/socket.h"
 #include "tftp/listener.h"
+#include "ui/ipv4.h"
 
 namespace {
 
@@ -67,7 +70,7 @@ class NullToolkit final : public Toolkit {
     }
 };
 
-int serve(const char* name, int count) {
+int serve(const char* name, int count, std::uint32_t address) {
     for (int i = 0; i < count; ++i) {
         NullToolkit ui;
         // The completion's restart wait passes at once; its status reads find nobody at port 80.
@@ -80,7 +83,7 @@ int serve(const char* name, int count) {
         copy_text(state->device_ip_text, "127.0.0.1");
         copy_text(state->tftp_file_name, name);
         TftpListener listener;
-        if (tftp_listener_bind(listener, LOOPBACK) != ListenerBind::Bound) return 1;
+        if (tftp_listener_bind(listener, address) != ListenerBind::Bound) return 1;
         std::printf("port %u\n", listener.port);
         std::fflush(stdout);
         tftp_listener_serve(*state, listener);
@@ -153,8 +156,16 @@ int floor_runs(int runs) {
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "write-image") == 0) return write_image(argv[2]);
-    if (argc == 4 && std::strcmp(argv[1], "serve") == 0) return serve(argv[2], std::atoi(argv[3]));
+    if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "serve") == 0) {
+        std::uint32_t address = LOOPBACK;
+        if (argc == 5 && parse_ipv4(argv[4], &address) != IPV4_OK) {
+            std::fprintf(stderr, "not an IPv4 address: %s\n", argv[4]);
+            return 2;
+        }
+        return serve(argv[2], std::atoi(argv[3]), address);
+    }
     if (argc == 3 && std::strcmp(argv[1], "floor") == 0) return floor_runs(std::atoi(argv[2]));
-    std::fprintf(stderr, "usage: %s write-image PATH | serve NAME COUNT | floor RUNS\n", argv[0]);
+    std::fprintf(stderr, "usage: %s write-image PATH | serve NAME COUNT [ADDRESS] | floor RUNS\n",
+                 argv[0]);
     return 2;
 }
