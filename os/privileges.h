@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "common/net.h"
+#include "os/socket.h"
 
 namespace zoq {
 
