@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The real zoq-upgrade run by an ordinary user (uid 65534) under Xvfb, against the simulated
-# device, in a private network namespace of the initial user namespace (file capabilities and
+# device across the test LAN (tests/support/lan.sh), in private network namespaces of the
+# initial user namespace (file capabilities and
 # other user ids mean nothing inside a user namespace, so this needs root and skips without).
 #   upgrade_as_user.sh BUILD_DIR with-capability
 #     the bind helper beside it carries cap_net_bind_service, the utility none: the whole upgrade
@@ -23,6 +24,8 @@ mkdir -p "$shots"
 sim_pid=""
 app_pid=""
 trap cleanup EXIT
+lan_up || fail "cannot build the LAN"
+device_ip=$LAN_DEVICE
 
 # What the user may reach: the executable and its bind helper, installed as a package lays them
 # out below a prefix (copies, so that the capability is ours to set), an X authority file it can
@@ -122,11 +125,11 @@ held=$(capabilities_held)
 [ -z "$held" ] || fail "capabilities left during the restart wait: $held"
 grep -q "^Uid:[[:space:]]*65534" /proc/"$app_pid"/status || fail "not running as 65534"
 grep -q 'EACCES' "$work/app.log" && fail "a port was refused"
-grep -q 'tftp server 127.0.0.1:69 ' "$work/sim.log" || fail "the device was not sent to port 69"
-
-success=$(wait_window "ZOQ@127.0.0.2 Upgrade Successful!" "" 900) || fail "no success dialog"
+success=$(wait_window "ZOQ@$device_ip Upgrade Successful!" "" 900) || fail "no success dialog"
 shot 5-success.png
 type_into "$success" xdotool key Return
 expect_exit 0
 expect_upgraded_device
+# Port 69 and the PC's LAN address in the link, every datagram from where it belongs.
+why=$(expect_lan_traffic "$work/sim.log") || fail "$why"
 echo "PASS: an ordinary user upgrades through the bind helper; no capability in $threads threads"
