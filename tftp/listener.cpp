@@ -39,11 +39,12 @@ ListenerBind tftp_listener_bind(TftpListener& listener, std::uint32_t local_ip,
     return ListenerBind::Bound;
 }
 
-ListenerDispatch classify_listener_datagram(const std::uint8_t* data, long received,
+ListenerDispatch classify_listener_datagram(std::span<const std::uint8_t> datagram,
                                             std::string_view expected_name) {
     ListenerDispatch result;
-    if (received < 2) return result;
-    const auto length = static_cast<std::size_t>(received);
+    if (datagram.size() < 2) return result;
+    const std::uint8_t* data = datagram.data();
+    const std::size_t length = datagram.size();
     switch (get_be16(data)) {
         case TFTP_RRQ: {
             const char* name = reinterpret_cast<const char*>(data + 2);
@@ -94,8 +95,9 @@ Transfer tftp_listener_serve(UpgradeState& state, TftpListener& listener) {
         sockaddr_in from{};
         long received =
             receive_datagram(fd, listener.rx_buffer.data(), listener.rx_buffer.size(), from);
-        ListenerDispatch dispatch =
-            classify_listener_datagram(listener.rx_buffer.data(), received, expected);
+        const std::span<const std::uint8_t> datagram(
+            listener.rx_buffer.data(), received > 0 ? static_cast<std::size_t>(received) : 0);
+        ListenerDispatch dispatch = classify_listener_datagram(datagram, expected);
         switch (dispatch.input) {
             case ListenerInput::Silence:
                 // Wait on the socket rather than sleep, so that a request is taken at once.

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 #include "common/net.h"
@@ -56,9 +57,9 @@ struct ListenerDispatch {
     std::string_view requested_name;
 };
 
-// Classifies `received` bytes of `data` (a negative count is a receive that found nothing);
-// never reads beyond them.
-ListenerDispatch classify_listener_datagram(const std::uint8_t* data, long received,
+// Classifies one received datagram (empty: a receive that found nothing); never reads beyond
+// it.
+ListenerDispatch classify_listener_datagram(std::span<const std::uint8_t> datagram,
                                             std::string_view expected_name);
 
 // The waiting dialog and the polling loop; serves the first matching read request on this

@@ -86,12 +86,12 @@ std::size_t build_oack(std::uint8_t* packet, std::uint32_t size) {
     return append_token(packet, at, format("%u", TFTP_ANNOUNCED_TIMEOUT_S));
 }
 
-std::size_t build_data_block(std::uint8_t* packet, const std::uint8_t* payload,
-                             std::uint32_t length, std::uint32_t block) {
+std::size_t build_data_block(std::uint8_t* packet, std::span<const std::uint8_t> payload,
+                             std::uint32_t block) {
     put_be16(packet, TFTP_DATA);
     put_be16(packet + 2, block);
-    if (length > 0) std::memcpy(packet + 4, payload, length);
-    return 4 + static_cast<std::size_t>(length);
+    if (!payload.empty()) std::memcpy(packet + 4, payload.data(), payload.size());
+    return 4 + payload.size();
 }
 
 long send_oack(int socket, std::uint8_t* packet, const sockaddr_in& destination,
@@ -99,9 +99,9 @@ long send_oack(int socket, std::uint8_t* packet, const sockaddr_in& destination,
     return send_packet(socket, packet, build_oack(packet, size), destination);
 }
 
-void send_data_block(int socket, std::uint8_t* packet, const std::uint8_t* payload,
-                     std::uint32_t length, std::uint32_t block, const sockaddr_in& destination) {
-    send_packet(socket, packet, build_data_block(packet, payload, length, block), destination);
+void send_data_block(int socket, std::uint8_t* packet, std::span<const std::uint8_t> payload,
+                     std::uint32_t block, const sockaddr_in& destination) {
+    send_packet(socket, packet, build_data_block(packet, payload, block), destination);
 }
 
 void tftp_session_init(const UpgradeState& state, TftpSession& session, int socket,
@@ -139,7 +139,7 @@ TransferOutcome tftp_session_exchange(UpgradeState& state, TftpSession& session,
         system_heartbeat = make_system_heartbeat();
         heartbeat = system_heartbeat.get();
     }
-    const std::uint8_t* image = state.image.data;
+    const std::span<const std::uint8_t> image(state.image.data, state.image.size);
     std::uint32_t offset = 0;  // of the block in flight in the image
     // Beats of silence in the current interval, and intervals since the last accepted ACK.
     unsigned ticks = 0;
@@ -178,8 +178,8 @@ TransferOutcome tftp_session_exchange(UpgradeState& state, TftpSession& session,
             session.block_size =
                 session.block == session.block_count ? session.last_block_size : TFTP_BLOCK_SIZE;
             offset = session.block == 1 ? 0 : offset + TFTP_BLOCK_SIZE;
-            send_data_block(session.socket, session.packet.data(), image + offset,
-                            session.block_size, session.block, destination);
+            send_data_block(session.socket, session.packet.data(),
+                            image.subspan(offset, session.block_size), session.block, destination);
             trace("Send block %u (%u)\n", session.block, session.block_size);
             continue;
         }
@@ -202,8 +202,8 @@ TransferOutcome tftp_session_exchange(UpgradeState& state, TftpSession& session,
             send_oack(session.socket, session.packet.data(), destination, session.total_size);
         } else {
             trace("ReSend block %u\n", session.block);
-            send_data_block(session.socket, session.packet.data(), image + offset,
-                            session.block_size, session.block, destination);
+            send_data_block(session.socket, session.packet.data(),
+                            image.subspan(offset, session.block_size), session.block, destination);
         }
         ticks = 0;
     }

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 #include "common/net.h"
@@ -87,14 +88,14 @@ SessionInput classify_session_datagram(const TftpSession& session, long received
 
 // Packet builders; both return the packet length. `packet` holds TFTP_PACKET_SIZE bytes.
 std::size_t build_oack(std::uint8_t* packet, std::uint32_t size);
-std::size_t build_data_block(std::uint8_t* packet, const std::uint8_t* payload,
-                             std::uint32_t length, std::uint32_t block);
+std::size_t build_data_block(std::uint8_t* packet, std::span<const std::uint8_t> payload,
+                             std::uint32_t block);
 
 // Build and send; the send result is not examined: a lost packet shows as a missing ACK.
 long send_oack(int socket, std::uint8_t* packet, const sockaddr_in& destination,
                std::uint32_t size);
-void send_data_block(int socket, std::uint8_t* packet, const std::uint8_t* payload,
-                     std::uint32_t length, std::uint32_t block, const sockaddr_in& destination);
+void send_data_block(int socket, std::uint8_t* packet, std::span<const std::uint8_t> payload,
+                     std::uint32_t block, const sockaddr_in& destination);
 
 // Fills a zeroed session for one transfer of `state.image`.
 void tftp_session_init(const UpgradeState& state, TftpSession& session, int socket,

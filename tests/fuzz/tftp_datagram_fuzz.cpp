@@ -18,8 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     auto exact = std::make_unique<std::uint8_t[]>(length ? length : 1);
     if (length) std::memcpy(exact.get(), datagram, length);
-    ListenerDispatch d =
-        classify_listener_datagram(exact.get(), static_cast<long>(length), "/zoq1a2b.bi1");
+    ListenerDispatch d = classify_listener_datagram({exact.get(), length}, "/zoq1a2b.bi1");
     if (d.input == ListenerInput::Serve || d.input == ListenerInput::BadName) {
         // The name must lie inside the received bytes.
         const auto* begin = reinterpret_cast<const std::uint8_t*>(d.requested_name.data());
@@ -34,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     s.device_ip = 0x7F000002;
     s.device_port = 4000;
     s.block = selector >> 1;
-    build_data_block(s.packet.data(), nullptr, 0, s.block);
+    build_data_block(s.packet.data(), {}, s.block);
     if (length) std::memcpy(s.packet.data(), datagram, length);
     SessionInput input = classify_session_datagram(s, static_cast<long>(length),
                                                    (selector & 1) ? 0x7F000003 : 0x7F000002, 4000);

@@ -109,7 +109,7 @@ TEST(TftpSession, AckNumberIsMatchedAgainstTheWholeCounter) {
     // The last block of the largest image goes out as 0xFFFF.
     std::array<std::uint8_t, TFTP_PACKET_SIZE> packet{};
     const std::uint8_t payload[3] = {7, 8, 9};
-    ASSERT_EQ(build_data_block(packet.data(), payload, 3, 65535), 7u);
+    ASSERT_EQ(build_data_block(packet.data(), payload, 65535), 7u);
     EXPECT_EQ(Bytes(packet.begin(), packet.begin() + 7), (Bytes{0, 3, 0xFF, 0xFF, 7, 8, 9}));
 }
 
