@@ -108,6 +108,7 @@ TEST(ParseIpv4, ResultCodesAndAddresses) {
         {"0.0.0.0", IPV4_OK, 0},
         {"1.2.3.4.5", IPV4_TOO_MANY_PARTS, 0},
         {"256.1.1.1", IPV4_PART_TOO_LARGE, 0},
+        {"2550.1.1.1", IPV4_PART_TOO_LARGE, 0},  // past 255 while the digits still come
         {"99999999999.1", IPV4_PART_TOO_LARGE, 0},
         {"4294967296.1.1", IPV4_PART_TOO_LARGE, 0},
         {"300.1.1.1.1", IPV4_PART_TOO_LARGE, 0},
