@@ -42,4 +42,7 @@ function(zoq_windows_test_folder label)
 endfunction()
 
 zoq_windows_test_folder(unit)
+# The system's texts are also looked for in zoq-upgrade.exe (Z: is Wine's drive for /).
+add_dependencies(tests_unit zoq-upgrade)
+target_compile_definitions(tests_unit PRIVATE ZOQ_PROGRAM_FILE="Z:$<TARGET_FILE:zoq-upgrade>")
 zoq_windows_test_folder(net NETNS)

@@ -230,7 +230,6 @@ TEST(Templates, EveryTemplateHasUniqueControlIds) {
     EXPECT_EQ(find_template(999), nullptr);
     EXPECT_EQ(find_template(139)->controls[1].style & STYLE_DEFAULT_BUTTON, STYLE_DEFAULT_BUTTON);
     EXPECT_EQ(find_template(105)->width, 186);
-    EXPECT_STREQ(find_template(114)->caption, "Waiting For Firmware Download Request From ZOQ");
 }
 
 }  // namespace
