@@ -2,12 +2,11 @@
 // The PC's addresses as the kernel lists them, in the test's private network, with interfaces a
 // desk may really have.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <linux/if_tun.h>
 #include <net/if.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdint>
