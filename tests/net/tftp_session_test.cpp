@@ -196,7 +196,7 @@ INSTANTIATE_TEST_SUITE_P(
                     SilenceCase{"TwoByteAck", 1, false, Bytes{0, 4}},
                     SilenceCase{"ThreeByteAck", 1, false, Bytes{0, 4, 0}},
                     SilenceCase{"ReadRequest", 1, false, test::rrq_packet("/zoq1.bi1")},
-                    // The device's ACK of the last block was lost; it repeats the one before.
+                    // The short last block or its ACK was lost, and the device repeats ACK 2.
                     SilenceCase{"LastBlockAckLost", 3, false, ack_packet(2)}),
     [](const auto& info) { return std::string(info.param.name); });
 
