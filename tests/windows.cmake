@@ -16,10 +16,11 @@ target_link_libraries(zoq_test_support PUBLIC zoq_scripted zoq_core GTest::gtest
 set(ZOQ_WINE_PREFIX ${CMAKE_BINARY_DIR}/wine-prefix)
 # Tests of Linux programs stay in the Linux suite: the simulated device, and the POSIX kinds of
 # the transfer's beat (the Windows beat is tested by os_socket_test.cpp on both systems), and
-# the bind helper that alone holds the right to bind low ports (Linux capabilities). The hostile-device
-# suite runs the Linux image generator and long transfers: on Linux only, to keep CI's time.
+# the bind helper that alone holds the right to bind low ports (Linux capabilities), and the
+# interfaces only a Linux kernel makes. The hostile-device suite runs the Linux image generator
+# and long transfers: on Linux only, to keep CI's time.
 set(ZOQ_LINUX_ONLY_TESTS net/sim_device_test.cpp net/heartbeat_test.cpp net/port_privilege_test.cpp
-                         net/hostile_tftp_test.cpp net/hostile_http_test.cpp)
+                         net/hostile_tftp_test.cpp net/hostile_http_test.cpp net/interfaces_test.cpp)
 
 function(zoq_windows_test_folder label)
   cmake_parse_arguments(ARG "NETNS" "" "" ${ARGN})
@@ -41,4 +42,7 @@ function(zoq_windows_test_folder label)
 endfunction()
 
 zoq_windows_test_folder(unit)
+# The system's texts are also looked for in zoq-upgrade.exe (Z: is Wine's drive for /).
+add_dependencies(tests_unit zoq-upgrade)
+target_compile_definitions(tests_unit PRIVATE ZOQ_PROGRAM_FILE="Z:$<TARGET_FILE:zoq-upgrade>")
 zoq_windows_test_folder(net NETNS)
