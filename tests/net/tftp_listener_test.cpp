@@ -200,6 +200,7 @@ TEST(TftpListener, TakenPortSixtyNineGivesSeventy) {
     sockaddr_in same{};
     fill_sockaddr(LOOPBACK_PC, 70, same);
     EXPECT_FALSE(bind_socket(rival.fd(), same));
+    EXPECT_TRUE(test::holds_port_exclusively(listener.socket.fd()));
 }
 
 TEST(TftpListener, StartReturnsTheBoundPortAndShowsTheWaitingDialog) {

@@ -21,6 +21,14 @@ bool try_to_share_address(int socket) {
                         SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on) == 0;
 }
 
+bool holds_port_exclusively(int socket) {
+    BOOL on = FALSE;
+    int length = sizeof on;
+    return ::getsockopt(static_cast<SOCKET>(static_cast<unsigned>(socket)), SOL_SOCKET,
+                        SO_EXCLUSIVEADDRUSE, reinterpret_cast<char*>(&on), &length) == 0 &&
+           on;
+}
+
 void reset_on_close(int socket) {
     linger l{1, 0};
     ::setsockopt(static_cast<SOCKET>(static_cast<unsigned>(socket)), SOL_SOCKET, SO_LINGER,
@@ -35,6 +43,10 @@ void reuse_address(int socket) {
 bool try_to_share_address(int socket) {
     int on = 1;
     return ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0;
+}
+
+bool holds_port_exclusively(int) {
+    return true;
 }
 
 void reset_on_close(int socket) {
