@@ -96,7 +96,8 @@ bool is_listener_port(std::uint16_t port) {
 }
 
 // `address` (network order) is one of this host's own unicast addresses. A broadcast address
-// counts as none even where an interface carries it as its address.
+// counts as none even where an interface carries it as its address. Where an address has no
+// broadcast address of its own, getifaddrs() repeats the address in that place: no broadcast.
 bool is_own_unicast(std::uint32_t address) {
     const std::uint32_t host = ntohl(address);
     if (host == INADDR_ANY || host == INADDR_BROADCAST || IN_MULTICAST(host)) return false;
@@ -109,8 +110,11 @@ bool is_own_unicast(std::uint32_t address) {
             return a && a->sa_family == AF_INET &&
                    reinterpret_cast<const sockaddr_in*>(a)->sin_addr.s_addr == address;
         };
-        if (matches(i->ifa_addr)) assigned = true;
-        if ((i->ifa_flags & IFF_BROADCAST) && matches(i->ifa_broadaddr)) broadcast = true;
+        const bool own = matches(i->ifa_addr);
+        if (own) assigned = true;
+        if ((i->ifa_flags & IFF_BROADCAST) && !own && matches(i->ifa_broadaddr)) {
+            broadcast = true;
+        }
     }
     ::freeifaddrs(list);
     return assigned && !broadcast;

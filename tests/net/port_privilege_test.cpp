@@ -265,8 +265,14 @@ TEST(BindHelper, BindsAFreshUdpSocketOnTheListenerPortsOnlyAndKeepsNothingItWasS
 // What any local user gets from the installed helper: the listener's port on an address of this
 // host, and nothing another service or another host could be fooled with.
 TEST(BindHelper, AnOrdinaryUserGetsTheListenerPortOnAnAddressOfThisHostAndNothingElse) {
+    // The PC's address as the LAN scripts give it (ip(8), no broadcast named), and a second
+    // network, with its broadcast address, on the other end.
     ASSERT_TRUE(test::add_veth_pair(test::LAN_PC_LINK, test::LAN_DEVICE_LINK));
-    ASSERT_TRUE(test::add_address(test::LAN_PC_LINK, test::LAN_PC_IP, 24));
+    ASSERT_TRUE(test::run_ip({"addr", "add", std::string(test::LAN_PC) + "/24", "dev",
+                              test::LAN_PC_LINK}));
+    ASSERT_TRUE(test::add_address(test::LAN_DEVICE_LINK, 0xC0A84E0Au, 24));  // 192.168.78.10
+    // That broadcast address carried as an address too, which the kernel would bind.
+    ASSERT_TRUE(test::run_ip({"addr", "add", "192.168.78.255/32", "dev", test::LAN_PC_LINK}));
     Folder folder;
     const std::string helper_file = folder.put("installed", HELPER, 0755, 0, 0);
     // cap_net_bind_service=ep on the copy, as the package's postinst sets it.
@@ -287,7 +293,7 @@ TEST(BindHelper, AnOrdinaryUserGetsTheListenerPortOnAnAddressOfThisHostAndNothin
     const Refused refused[] = {
         {0, 69, EADDRNOTAVAIL, "the wildcard"},
         {0xFFFFFFFFu, 69, EADDRNOTAVAIL, "the limited broadcast"},
-        {0xC0A84DFFu, 69, EADDRNOTAVAIL, "the LAN's broadcast"},
+        {0xC0A84EFFu, 69, EADDRNOTAVAIL, "an interface's broadcast"},
         {0xE0000101u, 124, EADDRNOTAVAIL, "a multicast group"},
         {test::LAN_DEVICE_IP, 69, EADDRNOTAVAIL, "another host's address"},
         {0x7F000002u, 69, EADDRNOTAVAIL, "a loopback address lo does not carry"},
