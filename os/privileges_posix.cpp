@@ -91,8 +91,9 @@ int open_trusted(const std::string& path, std::string& refused) {
         }
         walked += "/" + name;
         // A symbolic link anywhere would lead to a path nobody checked.
-        const int next = ::openat(folder, name.c_str(),
-                                  (last ? O_RDONLY : O_PATH | O_DIRECTORY) | O_NOFOLLOW | O_CLOEXEC);
+        const int next =
+            ::openat(folder, name.c_str(),
+                     (last ? O_RDONLY : O_PATH | O_DIRECTORY) | O_NOFOLLOW | O_CLOEXEC);
         const int open_error = errno;
         ::close(folder);
         folder = -1;
@@ -319,10 +320,11 @@ int PortBinder::bind(Socket& socket, std::uint32_t ip, std::uint16_t port) {
     // nobody serves: such a helper is not asked again.
     sockaddr_in bound{};
     socklen_t length = sizeof bound;
-    const bool as_asked = handed >= 0 && is_udp_ipv4(handed) &&
-                          ::getsockname(handed, reinterpret_cast<sockaddr*>(&bound), &length) == 0 &&
-                          length == sizeof bound && bound.sin_family == AF_INET &&
-                          ntohl(bound.sin_addr.s_addr) == ip && ntohs(bound.sin_port) == port;
+    const bool as_asked =
+        handed >= 0 && is_udp_ipv4(handed) &&
+        ::getsockname(handed, reinterpret_cast<sockaddr*>(&bound), &length) == 0 &&
+        length == sizeof bound && bound.sin_family == AF_INET &&
+        ntohl(bound.sin_addr.s_addr) == ip && ntohs(bound.sin_port) == port;
     if (!as_asked) {
         if (handed >= 0) ::close(handed);
         helper_.reset();

@@ -5,14 +5,14 @@
 // bounding set of cap_net_bind_service alone, which is then all it holds, the same as an
 // ordinary user's process gets from the file capability. Each test runs in a process of its
 // own (ctest), so dropping capabilities here touches nothing else.
-#include <gtest/gtest.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <linux/capability.h>
 #include <netinet/in.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -107,8 +107,7 @@ struct HelperRun {
     pid_t pid = -1;
 
     // As `user` (0: root as it is), from `path`.
-    explicit HelperRun(bool with_channel = true, const std::string& path = HELPER,
-                       uid_t user = 0) {
+    explicit HelperRun(bool with_channel = true, const std::string& path = HELPER, uid_t user = 0) {
         int pair[2];
         EXPECT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair), 0);
         // Left open by a careless caller, which the helper closes; without a pair, its stdin
@@ -268,8 +267,8 @@ TEST(BindHelper, AnOrdinaryUserGetsTheListenerPortOnAnAddressOfThisHostAndNothin
     // The PC's address as the LAN scripts give it (ip(8), no broadcast named), and a second
     // network, with its broadcast address, on the other end.
     ASSERT_TRUE(test::add_veth_pair(test::LAN_PC_LINK, test::LAN_DEVICE_LINK));
-    ASSERT_TRUE(test::run_ip({"addr", "add", std::string(test::LAN_PC) + "/24", "dev",
-                              test::LAN_PC_LINK}));
+    ASSERT_TRUE(
+        test::run_ip({"addr", "add", std::string(test::LAN_PC) + "/24", "dev", test::LAN_PC_LINK}));
     ASSERT_TRUE(test::add_address(test::LAN_DEVICE_LINK, 0xC0A84E0Au, 24));  // 192.168.78.10
     // That broadcast address carried as an address too, which the kernel would bind.
     ASSERT_TRUE(test::run_ip({"addr", "add", "192.168.78.255/32", "dev", test::LAN_PC_LINK}));
@@ -279,9 +278,8 @@ TEST(BindHelper, AnOrdinaryUserGetsTheListenerPortOnAnAddressOfThisHostAndNothin
     vfs_cap_data capability{};
     capability.magic_etc = VFS_CAP_REVISION_2 | VFS_CAP_FLAGS_EFFECTIVE;
     capability.data[0].permitted = 1u << NET_BIND_SERVICE;
-    ASSERT_EQ(::setxattr(helper_file.c_str(), "security.capability", &capability,
-                         XATTR_CAPS_SZ_2, 0),
-              0)
+    ASSERT_EQ(
+        ::setxattr(helper_file.c_str(), "security.capability", &capability, XATTR_CAPS_SZ_2, 0), 0)
         << std::strerror(errno);
     HelperRun helper(true, helper_file, NOBODY);
     struct Refused {
@@ -434,6 +432,7 @@ TEST(PortPrivilege, ListenerBindsPort69ThroughTheHelperAndSaysWhyWithoutIt) {
         EXPECT_EQ(path.front(), '/');
         EXPECT_NE(path.rfind(build, 0), 0u) << path;
     }
+    std::filesystem::remove_all(build + "/libexec");
     std::filesystem::create_directories(build + "/libexec/zoq-upgrade");
     std::filesystem::copy_file(LYING_HELPER, planted);
     ASSERT_EQ(::chown((build + "/libexec").c_str(), NOBODY, NOBODY), 0);
