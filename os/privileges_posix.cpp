@@ -58,9 +58,10 @@ std::string owner_and_mode(const struct stat& status) {
                   static_cast<unsigned>(status.st_mode & 07777));
 }
 
-// The helper at `path`, open (close-on-exec), when it and every folder above it are root's
-// alone; else -1, with the refusal in `refused` (empty when there is simply no such file). Each
-// folder is opened from the one checked before it, so nothing can be swapped in between.
+// The helper at `path`, open (O_PATH, close-on-exec: enough to check and to execute it, also
+// where only a group may execute it), when it and every folder above it are root's alone; else
+// -1, with the refusal in `refused` (empty when there is simply no such file). Each folder is
+// opened from the one checked before it, so nothing can be swapped in between.
 int open_trusted(const std::string& path, std::string& refused) {
     refused.clear();
     if (path.empty() || path.front() != '/') {
@@ -91,9 +92,8 @@ int open_trusted(const std::string& path, std::string& refused) {
         }
         walked += "/" + name;
         // A symbolic link anywhere would lead to a path nobody checked.
-        const int next =
-            ::openat(folder, name.c_str(),
-                     (last ? O_RDONLY : O_PATH | O_DIRECTORY) | O_NOFOLLOW | O_CLOEXEC);
+        const int next = ::openat(folder, name.c_str(),
+                                  O_PATH | (last ? 0 : O_DIRECTORY) | O_NOFOLLOW | O_CLOEXEC);
         const int open_error = errno;
         ::close(folder);
         folder = -1;
