@@ -15,8 +15,9 @@
 
 namespace zoq {
 
-// Where the helper is looked for, in order: below this executable's installation prefix (the
-// folder above its own), then below /usr/local, where `make run` puts a copy for the build tree.
+// Where the helper is looked for, in order, fixed when the program is built: the installation
+// prefix's libexec/zoq-upgrade/, then /usr/local/libexec/zoq-upgrade/, where `make run` puts a
+// copy for the build tree. The first one that root alone could have put there is the one run.
 std::vector<std::string> bind_helper_paths();
 
 // The binds of one port search. The helper, when one is needed, is started at the first port
@@ -31,14 +32,16 @@ class PortBinder {
 
     // Binds the IPv4 UDP `socket` to ip:port (host order). Where this process lacks the right,
     // the helper's socket, bound there, replaces `socket`. 0, or the system's error code; why
-    // the helper could not be used is traced once.
+    // a helper could not be used is traced once, and it is not tried again in this search.
     int bind(Socket& socket, std::uint32_t ip, std::uint16_t port);
 
   private:
     struct Helper;
+    bool start_helper();
     std::vector<std::string> helper_paths_;
     std::unique_ptr<Helper> helper_;
     bool helper_unusable_ = false;
+    bool refusals_traced_ = false;
 };
 
 // An ordinary bind of the IPv4 UDP `socket` to ip:port (host order). 0, or the error code.

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Windows: any user may bind the listener's ports, so there is no right and no helper.
+// Windows: any user may bind the listener's ports, so there is no right and no helper. The
+// listener's port is its alone: without SO_EXCLUSIVEADDRUSE another program could bind it too
+// with SO_REUSEADDR and take the device's request.
 #include <winsock2.h>
 
 #include "os/privileges.h"
@@ -19,6 +21,11 @@ PortBinder::PortBinder(std::vector<std::string>) {}
 PortBinder::~PortBinder() = default;
 
 int PortBinder::bind(Socket& socket, std::uint32_t ip, std::uint16_t port) {
+    BOOL exclusive = TRUE;
+    if (::setsockopt(static_cast<SOCKET>(socket.fd()), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                     reinterpret_cast<const char*>(&exclusive), sizeof exclusive) != 0) {
+        return WSAGetLastError();
+    }
     return bind_port(socket.fd(), ip, port);
 }
 

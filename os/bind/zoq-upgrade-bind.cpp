@@ -2,9 +2,14 @@
 // zoq-upgrade-bind: the one program of zoq-upgrade that holds a privilege, the right to bind
 // the TFTP listener's UDP ports 69..168. Any local program can start it, so what it checks here
 // is the whole boundary: it takes an IPv4 address and a port and nothing else, creates the
-// socket itself (IPv4, UDP, no options, so a caller cannot share a port with another service),
-// and hands back one bound socket per run. It refuses to start holding any other capability.
+// socket itself (IPv4, UDP, no options) and hands back one bound socket per run. The caller holds
+// that socket afterwards and may set any option on it (SO_REUSEADDR included), so what may be
+// bound must be safe on its own: a unicast address this host has, and a listener port that no
+// common UDP service uses. It refuses to start holding any other capability.
+#include <arpa/inet.h>
+#include <ifaddrs.h>
 #include <linux/capability.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -22,6 +27,11 @@
 namespace {
 
 using zoq::BIND_REQUEST_SIZE;
+
+// The UDP services hosts commonly run inside 69..168: Kerberos, rpcbind, NTP, Microsoft RPC,
+// NetBIOS name, datagram and session, SNMP and its traps. A socket held there could answer in
+// the service's name.
+constexpr std::uint16_t SERVICE_PORTS[] = {88, 111, 123, 135, 137, 138, 139, 161, 162};
 
 constexpr std::uint64_t NET_BIND_SERVICE = std::uint64_t{1} << CAP_NET_BIND_SERVICE;
 
@@ -77,10 +87,47 @@ bool answer(int error, int socket) {
     return sent == static_cast<ssize_t>(sizeof code);
 }
 
-// 0 and a bound socket, or the error code for the caller.
+bool is_listener_port(std::uint16_t port) {
+    if (port < zoq::BIND_HELPER_FIRST_PORT || port > zoq::BIND_HELPER_LAST_PORT) return false;
+    for (const std::uint16_t service : SERVICE_PORTS) {
+        if (port == service) return false;
+    }
+    return true;
+}
+
+// `address` (network order) is one of this host's own unicast addresses. A broadcast address
+// counts as none even where an interface carries it as its address. Where an address has no
+// broadcast address of its own, getifaddrs() repeats the address in that place: no broadcast.
+bool is_own_unicast(std::uint32_t address) {
+    const std::uint32_t host = ntohl(address);
+    if (host == INADDR_ANY || host == INADDR_BROADCAST || IN_MULTICAST(host)) return false;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return false;
+    bool assigned = false;
+    bool broadcast = false;
+    for (const ifaddrs* i = list; i; i = i->ifa_next) {
+        auto matches = [address](const sockaddr* a) {
+            return a && a->sa_family == AF_INET &&
+                   reinterpret_cast<const sockaddr_in*>(a)->sin_addr.s_addr == address;
+        };
+        const bool own = matches(i->ifa_addr);
+        if (own) assigned = true;
+        if ((i->ifa_flags & IFF_BROADCAST) && !own && matches(i->ifa_broadaddr)) {
+            broadcast = true;
+        }
+    }
+    ::freeifaddrs(list);
+    return assigned && !broadcast;
+}
+
+// 0 and a bound socket, or the error code for the caller: EPERM for a port the helper does not
+// serve, EADDRNOTAVAIL for an address it does not bind, else what bind() said.
 int bind_fresh_socket(const unsigned char* request, int& socket) {
     const auto port = static_cast<std::uint16_t>(request[4] << 8 | request[5]);
-    if (port < zoq::BIND_HELPER_FIRST_PORT || port > zoq::BIND_HELPER_LAST_PORT) return EPERM;
+    if (!is_listener_port(port)) return EPERM;
+    std::uint32_t ip = 0;
+    std::memcpy(&ip, request, 4);
+    if (!is_own_unicast(ip)) return EADDRNOTAVAIL;
     socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
     if (socket < 0) return errno;
     sockaddr_in address{};

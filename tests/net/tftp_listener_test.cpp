@@ -193,6 +193,14 @@ TEST(TftpListener, TakenPortSixtyNineGivesSeventy) {
     std::uint16_t port = 0;
     read_sockaddr(a, ip, port);
     EXPECT_EQ(ip, LOOPBACK_PC);
+    // Another program cannot share the port by asking to reuse it (Windows lets it unless the
+    // listener holds the port exclusively).
+    Socket rival(open_udp_socket());
+    ASSERT_TRUE(test::try_to_share_address(rival.fd()));
+    sockaddr_in same{};
+    fill_sockaddr(LOOPBACK_PC, 70, same);
+    EXPECT_FALSE(bind_socket(rival.fd(), same));
+    EXPECT_TRUE(test::holds_port_exclusively(listener.socket.fd()));
 }
 
 TEST(TftpListener, StartReturnsTheBoundPortAndShowsTheWaitingDialog) {

@@ -70,6 +70,51 @@ message=$(FAKE_SETCAP_STATUS=1 PATH="$work/fake:$PATH" "$postinst" configure "" 
 grep -q 'setcap cap_net_bind_service=ep /usr/libexec/zoq-upgrade/zoq-upgrade-bind' <<<"$message" ||
   fail "postinst did not say what to run: $message"
 
+# Installed for real, in a mount namespace whose /etc, /usr and /var are overlays of this
+# test's own (nothing reaches the machine): the group, an administrator's limit to it and that
+# limit across a reinstall, then a purge that leaves nothing.
+if [ "$(id -u)" -eq 0 ]; then
+  unshare --mount --propagation private bash -s "$deb" "$work" >"$work/install.log" 2>&1 <<'INSTALL' ||
+set -euo pipefail
+deb=$1 work=$2 helper=/usr/libexec/zoq-upgrade/zoq-upgrade-bind
+fail() { echo "FAIL: $*"; exit 1; }
+for dir in etc usr var; do
+  mkdir -p "$work/overlay/$dir-upper" "$work/overlay/$dir-work"
+  mount -t overlay "zoq-$dir" -o "lowerdir=/$dir,upperdir=$work/overlay/$dir-upper,workdir=$work/overlay/$dir-work" "/$dir"
+done
+as_nobody() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
+dpkg -i --force-depends "$deb"
+getent group zoq-upgrade || fail "no group zoq-upgrade after install"
+[ "$(stat -c '%U:%G %a' "$helper")" = "root:root 755" ] || fail "helper is $(stat -c '%U:%G %a' "$helper")"
+# Any user may run it by default (without its socket pair it only says so: status 64).
+set +e; as_nobody "$helper" 2>/dev/null; code=$?; set -e
+[ "$code" -eq 64 ] || fail "an ordinary user could not run the helper (status $code)"
+# The documented step, then a reinstall: the group alone may run it, with its capability.
+# (the postinst called as dpkg-reconfigure calls it, which needs a working dpkg-query).
+dpkg-statoverride --update --add root zoq-upgrade 0750 "$helper"
+/var/lib/dpkg/info/zoq-upgrade.postinst configure 1.0
+for when in limited reinstalled; do
+  [ "$(stat -c '%U:%G %a' "$helper")" = "root:zoq-upgrade 750" ] ||
+    fail "$when: helper is $(stat -c '%U:%G %a' "$helper")"
+  getcap "$helper" | grep -q cap_net_bind_service || fail "$when: the helper lost its capability"
+  if as_nobody "$helper" 2>/dev/null; then fail "$when: a user outside the group ran it"; fi
+  set +e
+  setpriv --reuid=65534 --regid=65534 --groups="$(getent group zoq-upgrade | cut -d: -f3)" \
+    "$helper" 2>/dev/null
+  code=$?
+  set -e
+  [ "$code" -eq 64 ] || fail "$when: a member could not run the helper (status $code)"
+  [ "$when" = reinstalled ] || dpkg -i --force-depends "$deb"
+done
+dpkg --purge zoq-upgrade
+if getent group zoq-upgrade; then fail "purge left the group"; fi
+if dpkg-statoverride --list "$helper"; then fail "purge left the statoverride"; fi
+[ ! -e /usr/libexec/zoq-upgrade ] && [ ! -e /usr/bin/zoq-upgrade ] || fail "purge left files"
+echo PASS
+INSTALL
+    { cat "$work/install.log"; fail "installed package"; }
+fi
+
 # Metainfo and menu entry, as a software centre and a desktop read them.
 dpkg-deb -x "$deb" "$work/root"
 appstreamcli validate --no-net "$work/root/usr/share/metainfo/org.zoq.ZoqUpgrade.metainfo.xml" \

@@ -81,7 +81,11 @@ install -m 755 -o 65534 /bin/true /mnt/libexec/users-own
 install -d -m 777 /mnt/open
 install -m 755 /bin/true /mnt/open/roots-own
 install -m 755 /bin/true "$work/roots-own-below-tmp"
-for unsafe in /mnt/libexec/users-own /mnt/open/roots-own "$work/roots-own-below-tmp"; do
+# A group the user is not in may still write there (the user's own -w test says no).
+install -d -m 2775 -g daemon /mnt/group
+install -m 755 /bin/true /mnt/group/roots-own
+for unsafe in /mnt/libexec/users-own /mnt/open/roots-own "$work/roots-own-below-tmp" \
+  /mnt/group/roots-own; do
   if as_user "$user_path" "$unsafe"; then fail "granted $unsafe"; fi
   [ -z "$(sudo_calls)" ] || fail "asked for $unsafe: $(sudo_calls)"
   grep -q "refusing $unsafe" "$work/log/err" || fail "no refusal for $unsafe: $(cat "$work/log/err")"

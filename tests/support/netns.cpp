@@ -86,6 +86,8 @@ pid_t start_network_holder(int& release_fd) {
     return pid;
 }
 
+}  // namespace
+
 bool run_ip(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {"/sbin/ip"};
     argv.insert(argv.end(), args.begin(), args.end());
@@ -96,8 +98,6 @@ bool run_ip(const std::vector<std::string>& args) {
     std::fprintf(stderr, "%sfailed: %s\n", line.c_str(), output.c_str());
     return false;
 }
-
-}  // namespace
 
 bool set_link_up(const char* name) {
     int s = ::socket(AF_INET, SOCK_DGRAM, 0);

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <vector>
 
 namespace zoq::test {
 
@@ -42,6 +44,10 @@ bool enter_lan();
 // programs it starts (a Process) live there, and stay there afterwards. False when there is no
 // device network or the thread cannot enter it or come back.
 bool in_device_network(const std::function<void()>& body);
+
+// Runs ip(8) with these arguments in this network. False (with its output on stderr) when it
+// fails.
+bool run_ip(const std::vector<std::string>& args);
 
 // Adds a pair of linked interfaces `name` and `peer`, both in this network and down.
 bool add_veth_pair(const char* name, const char* peer);

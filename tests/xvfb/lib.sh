@@ -12,7 +12,9 @@ enter_private_display() {
   if [ -z "${ZOQ_IN_PRIVATE_NET:-}" ]; then
     export ZOQ_IN_PRIVATE_NET=1
     if [ "$(id -u)" -eq 0 ]; then
-      exec unshare --net "$0" "$@"
+      # A mount namespace too: what a script mounts (a helper where the program looks for it)
+      # is its own.
+      exec unshare --net --mount --propagation private "$0" "$@"
     fi
     if [ "$need" = root ]; then
       echo "SKIP: needs root (file capabilities and a second user id)"

@@ -27,11 +27,13 @@ trap cleanup EXIT
 lan_up || fail "cannot build the LAN"
 device_ip=$LAN_DEVICE
 
-# What the user may reach: the executable and its bind helper, installed as a package lays them
-# out below a prefix (copies, so that the capability is ours to set), an X authority file it can
+# What the user may reach: the executable, its bind helper where the program was built to look
+# for it (/usr/local/libexec, as make run installs it, on a root-owned tmpfs of this mount
+# namespace alone; copies, so that the capability is ours to set), an X authority file it can
 # read, a home and a runtime folder of its own.
 chmod 755 "$work"
-helper=$work/libexec/zoq-upgrade/zoq-upgrade-bind
+mount -t tmpfs -o mode=755 zoq-usr-local /usr/local
+helper=/usr/local/libexec/zoq-upgrade/zoq-upgrade-bind
 install -D -m 755 "$build/zoq-upgrade" "$work/bin/zoq-upgrade"
 install -D -m 755 "$build/zoq-upgrade-bind" "$helper"
 install -d -m 700 -o 65534 -g 65534 "$work/home" "$work/runtime"
