@@ -47,6 +47,7 @@ struct ListenerRig {
         state->instance = &ui;
         state->clock = &clock;
         load_image_bytes(*state, image);
+        state->device_ip = LOOPBACK_DEVICE;
         copy_text(state->device_ip_text, "127.0.0.2");
         copy_text(state->tftp_file_name, FILE_NAME);
         ui.record_progress(true);
@@ -60,22 +61,29 @@ struct ListenerRig {
     ~ListenerRig() {
         if (thread.joinable()) thread.join();
     }
-    void send(const Bytes& bytes) const { device.send(LOOPBACK_PC, listener.port, bytes); }
+    void send(const Bytes& bytes) const { send_from(device, bytes); }
+    void send_from(const UdpPeer& peer, const Bytes& bytes) const {
+        peer.send(LOOPBACK_PC, listener.port, bytes);
+    }
 
-    // Takes the OACK, then acknowledges the three blocks of the 1024-byte image; the listener
-    // then returns with the uploading dialog still open.
-    void take_whole_image() {
-        auto oack = device.receive(3000);
-        ASSERT_TRUE(oack);
-        EXPECT_EQ(oack->bytes, test::expected_oack(1024));
-        EXPECT_EQ(oack->port, listener.port);
+    // Takes the OACK (only when the request carried options: else DATA 1 comes first), then
+    // acknowledges the three blocks of the 1024-byte image; the listener then returns with the
+    // uploading dialog still open.
+    void take_whole_image(bool oack_first = false) {
+        if (oack_first) {
+            auto oack = device.receive(3000);
+            ASSERT_TRUE(oack);
+            EXPECT_EQ(oack->bytes, test::expected_oack(1024));
+            EXPECT_EQ(oack->port, listener.port);
+            device.send(LOOPBACK_PC, listener.port, test::ack_packet(0));
+        }
         Bytes received;
-        device.send(LOOPBACK_PC, listener.port, test::ack_packet(0));
         for (unsigned block = 1; block <= 3; ++block) {
             auto d = device.receive(3000);
-            while (d && d->block() == block - 1) d = device.receive(3000);
+            while (d && d->opcode() == 3 && d->block() == block - 1) d = device.receive(3000);
             ASSERT_TRUE(d);
-            ASSERT_EQ(d->opcode(), 3u);
+            ASSERT_EQ(d->opcode(), 3u) << "block " << block;
+            EXPECT_EQ(d->port, listener.port);
             ASSERT_EQ(d->block(), block);
             received.insert(received.end(), d->bytes.begin() + 4, d->bytes.end());
             device.send(LOOPBACK_PC, listener.port, test::ack_packet(block));
@@ -91,6 +99,7 @@ struct ListenerRig {
 struct RequestCase {
     const char* name;
     std::vector<std::string> tail;  // mode and options after the file name
+    bool oack;                      // answered with the OACK (else with DATA 1 at once)
 };
 void PrintTo(const RequestCase& c, std::ostream* os) {
     *os << c.name;
@@ -98,10 +107,11 @@ void PrintTo(const RequestCase& c, std::ostream* os) {
 
 class MatchingRequest : public testing::TestWithParam<RequestCase> {};
 
-TEST_P(MatchingRequest, IsServedTheSameWhateverItsModeAndOptions) {
+// Every mode gets the raw bytes; only a request with options gets the OACK (RFC 2347).
+TEST_P(MatchingRequest, IsServedRawWithOackOnlyForOptions) {
     ListenerRig rig;
     rig.send(test::rrq_packet(FILE_NAME, GetParam().tail));
-    ASSERT_NO_FATAL_FAILURE(rig.take_whole_image());
+    ASSERT_NO_FATAL_FAILURE(rig.take_whole_image(GetParam().oack));
     // The waiting dialog goes before the uploading dialog comes.
     auto records = rig.ui.records();
     auto waiting_gone = std::find(records.begin(), records.end(), "destroy 114");
@@ -113,14 +123,22 @@ TEST_P(MatchingRequest, IsServedTheSameWhateverItsModeAndOptions) {
 
 INSTANTIATE_TEST_SUITE_P(
     Modes, MatchingRequest,
-    testing::Values(RequestCase{"OctetWithOptions",
-                                {"octet", "tsize", "0", "blksize", "512", "timeout", "6"}},
-                    RequestCase{"Netascii", {"netascii"}}, RequestCase{"NoOptions", {"octet"}},
-                    RequestCase{"NoMode", {}}),
+    testing::Values(
+        RequestCase{"OctetWithOptions",
+                    {"octet", "tsize", "0", "blksize", "512", "timeout", "6"},
+                    true},
+        RequestCase{"OnlyAnOptionWeDoNotTake", {"octet", "blksize", "1428"}, true},
+        RequestCase{"NetasciiWithTsize", {"netascii", "tsize", "0"}, true},
+        RequestCase{"Netascii", {"netascii"}, false}, RequestCase{"NoOptions", {"octet"}, false},
+        RequestCase{"PaddedWithNuls", {"octet", "", ""}, false}, RequestCase{"NoMode", {}, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TftpListener, OtherPacketsAreDroppedAndTheWaitingGoesOn) {
     ListenerRig rig;
+    // Another host asks for the right name, with options and without: never served.
+    UdpPeer stranger(0x7F000003);
+    rig.send_from(stranger, test::rrq_packet(FILE_NAME, {"octet", "tsize", "0"}));
+    rig.send_from(stranger, test::rrq_packet(FILE_NAME));
     const std::vector<Bytes> ignored = {
         test::rrq_packet("/zoq1a2c.bi1"),
         test::rrq_packet("/ZOQ1A2B.BI1"),
@@ -141,11 +159,13 @@ TEST(TftpListener, OtherPacketsAreDroppedAndTheWaitingGoesOn) {
     };
     for (const Bytes& b : ignored) rig.send(b);
     EXPECT_FALSE(rig.device.receive(300));
+    EXPECT_FALSE(stranger.receive(0));
     EXPECT_TRUE(rig.ui.is_open(IDD_WAITING));
     EXPECT_FALSE(rig.done);
-    // The same socket still takes the right request.
+    // The same socket still takes the device's request; the stranger hears nothing of it.
     rig.send(test::rrq_packet(FILE_NAME));
     ASSERT_NO_FATAL_FAILURE(rig.take_whole_image());
+    EXPECT_FALSE(stranger.receive(0));
 }
 
 TEST(TftpListener, WaitingDialogShowsInstructionsAndActivity) {
