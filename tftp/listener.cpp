@@ -40,8 +40,8 @@ ListenerBind tftp_listener_bind(TftpListener& listener, std::uint32_t local_ip,
 }
 
 ListenerDispatch classify_listener_datagram(std::span<const std::uint8_t> datagram,
-                                            std::string_view expected_name,
-                                            std::uint32_t sender_ip, std::uint32_t device_ip) {
+                                            std::string_view expected_name, std::uint32_t sender_ip,
+                                            std::uint32_t device_ip) {
     ListenerDispatch result;
     if (datagram.size() < 2) return result;
     const std::uint8_t* data = datagram.data();

@@ -124,9 +124,8 @@ TEST_P(MatchingRequest, IsServedRawWithOackOnlyForOptions) {
 INSTANTIATE_TEST_SUITE_P(
     Modes, MatchingRequest,
     testing::Values(
-        RequestCase{"OctetWithOptions",
-                    {"octet", "tsize", "0", "blksize", "512", "timeout", "6"},
-                    true},
+        RequestCase{
+            "OctetWithOptions", {"octet", "tsize", "0", "blksize", "512", "timeout", "6"}, true},
         RequestCase{"OnlyAnOptionWeDoNotTake", {"octet", "blksize", "1428"}, true},
         RequestCase{"NetasciiWithTsize", {"netascii", "tsize", "0"}, true},
         RequestCase{"Netascii", {"netascii"}, false}, RequestCase{"NoOptions", {"octet"}, false},
