@@ -47,8 +47,11 @@ void upgrade_completion(UpgradeState& state, const Transfer& transfer, TransferD
         show_error(ui, MSG_UPLOAD_INCOMPLETE);
         return;
     }
+    // The address the user entered, not the transfer's sender: in every normal run the two are
+    // the same (the listener serves no other), but the verdict and the stored credentials
+    // belong to the device the user named.
     for (int attempt = 0; attempt < STATUS_READ_ATTEMPTS; ++attempt) {
-        const int received = request_page(state, transfer.local_ip, transfer.device_ip,
+        const int received = request_page(state, transfer.local_ip, state.device_ip,
                                           STATUS_PAGE_PATH, state.completion_buffer.data());
         if (received <= 0) continue;
         SuccessReport report;

@@ -80,6 +80,8 @@ int serve(const char* name, int count, std::uint32_t address) {
         state->clock = &clock;
         load_firmware_image(*state);
         identify_model(*state);
+        // curl asks from 127.0.0.1, the one device this server serves.
+        state->device_ip = LOOPBACK;
         copy_text(state->device_ip_text, "127.0.0.1");
         copy_text(state->tftp_file_name, name);
         TftpListener listener;

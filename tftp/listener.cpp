@@ -40,13 +40,20 @@ ListenerBind tftp_listener_bind(TftpListener& listener, std::uint32_t local_ip,
 }
 
 ListenerDispatch classify_listener_datagram(std::span<const std::uint8_t> datagram,
-                                            std::string_view expected_name) {
+                                            std::string_view expected_name, std::uint32_t sender_ip,
+                                            std::uint32_t device_ip) {
     ListenerDispatch result;
     if (datagram.size() < 2) return result;
     const std::uint8_t* data = datagram.data();
     const std::size_t length = datagram.size();
     switch (get_be16(data)) {
         case TFTP_RRQ: {
+            // The image goes to the device the user named and to nobody else: on a shared LAN
+            // any host can ask for every name the generator makes in under a second.
+            if (sender_ip != device_ip) {
+                result.input = ListenerInput::Stranger;
+                return result;
+            }
             const char* name = reinterpret_cast<const char*>(data + 2);
             const void* end = std::memchr(name, '\0', length - 2);
             if (!end) {
@@ -59,6 +66,15 @@ ListenerDispatch classify_listener_datagram(std::span<const std::uint8_t> datagr
                 name, static_cast<std::size_t>(static_cast<const char*>(end) - name));
             result.input = result.requested_name == expected_name ? ListenerInput::Serve
                                                                   : ListenerInput::BadName;
+            // Options follow the mode string; an unterminated mode carries none. A client that
+            // asked for none (tftp-hpa's) ignores an OACK and times out.
+            const char* mode = static_cast<const char*>(end) + 1;
+            const char* const stop = reinterpret_cast<const char*>(data + length);
+            const void* mode_end =
+                mode < stop ? std::memchr(mode, '\0', static_cast<std::size_t>(stop - mode))
+                            : nullptr;
+            const char* option = mode_end ? static_cast<const char*>(mode_end) + 1 : stop;
+            result.options = option < stop && *option != '\0';
             return result;
         }
         case TFTP_WRQ:
@@ -97,7 +113,11 @@ Transfer tftp_listener_serve(UpgradeState& state, TftpListener& listener) {
             receive_datagram(fd, listener.rx_buffer.data(), listener.rx_buffer.size(), from);
         const std::span<const std::uint8_t> datagram(
             listener.rx_buffer.data(), received > 0 ? static_cast<std::size_t>(received) : 0);
-        ListenerDispatch dispatch = classify_listener_datagram(datagram, expected);
+        std::uint32_t cip = 0;
+        std::uint16_t cport = 0;
+        if (received > 0) read_sockaddr(from, cip, cport);
+        ListenerDispatch dispatch =
+            classify_listener_datagram(datagram, expected, cip, state.device_ip);
         switch (dispatch.input) {
             case ListenerInput::Silence:
                 // Wait on the socket rather than sleep, so that a request is taken at once.
@@ -119,13 +139,15 @@ Transfer tftp_listener_serve(UpgradeState& state, TftpListener& listener) {
                           dispatch.requested_name.data());
                     break;
                 }
-                std::uint32_t cip = 0;
-                std::uint16_t cport = 0;
-                read_sockaddr(from, cip, cport);
                 ui.destroy_dialog(dialog);
                 return tftp_session_run(state, listener.dialog, fd, listener.local_ip,
-                                        listener.port, cip, cport, dispatch.requested_name);
+                                        listener.port, cip, cport, dispatch.requested_name,
+                                        dispatch.options);
             }
+            case ListenerInput::Stranger:
+                trace("+++ TFTP RRQ from %x:%u, not the device; dropped\n", cip,
+                      static_cast<unsigned>(cport));
+                break;
             case ListenerInput::Wrq:
                 trace("TFTP Rx WRQ?\n");
                 break;

@@ -41,9 +41,10 @@ ListenerBind tftp_listener_bind(TftpListener& listener, std::uint32_t local_ip,
 
 // What one datagram means to the waiting listener.
 enum class ListenerInput {
-    Silence,  // nothing, an empty datagram, or one too short to carry an opcode
-    Serve,    // a read request for the expected name
-    BadName,  // a read request for any other name, or one whose name is not terminated
+    Silence,   // nothing, an empty datagram, or one too short to carry an opcode
+    Serve,     // a read request for the expected name, from the device
+    BadName,   // a read request for any other name, or one whose name is not terminated
+    Stranger,  // a read request from any other address than the device's, whatever its name
     Wrq,
     Data,
     Ack,
@@ -55,16 +56,21 @@ struct ListenerDispatch {
     ListenerInput input = ListenerInput::Silence;
     // The requested name of a read request, within the received bytes (no terminator).
     std::string_view requested_name;
+    // The read request carries at least one option after its mode: it is answered with the
+    // OACK; a plain RFC 1350 request gets DATA 1 at once.
+    bool options = false;
 };
 
-// Classifies one received datagram (empty: a receive that found nothing); never reads beyond
-// it.
+// Classifies one received datagram (empty: a receive that found nothing) sent from
+// `sender_ip`; never reads beyond it.
 ListenerDispatch classify_listener_datagram(std::span<const std::uint8_t> datagram,
-                                            std::string_view expected_name);
+                                            std::string_view expected_name, std::uint32_t sender_ip,
+                                            std::uint32_t device_ip);
 
-// The waiting dialog and the polling loop; serves the first matching read request on this
-// thread and returns when its transfer is over (`listener.dialog` is then the uploading dialog,
-// still open after Complete and Failed), or when the user cancels the waiting.
+// The waiting dialog and the polling loop; serves the first matching read request from
+// `state.device_ip` on this thread and returns when its transfer is over (`listener.dialog` is
+// then the uploading dialog, still open after Complete and Failed), or when the user cancels
+// the waiting.
 Transfer tftp_listener_serve(UpgradeState& state, TftpListener& listener);
 
 }  // namespace zoq

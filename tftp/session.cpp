@@ -106,8 +106,10 @@ void send_data_block(int socket, std::uint8_t* packet, std::span<const std::uint
 
 void tftp_session_init(const UpgradeState& state, TftpSession& session, int socket,
                        std::uint32_t local_ip, std::uint16_t local_port, std::uint32_t device_ip,
-                       std::uint16_t device_port, std::string_view file_name) {
+                       std::uint16_t device_port, std::string_view file_name,
+                       bool acknowledge_options) {
     session.socket = socket;
+    session.acknowledge_options = acknowledge_options;
     session.local_ip = local_ip;
     session.local_port = local_port;
     session.device_ip = device_ip;
@@ -130,7 +132,6 @@ TransferOutcome tftp_session_exchange(UpgradeState& state, TftpSession& session,
     set_non_blocking(session.socket);
     sockaddr_in destination{};
     fill_sockaddr(session.device_ip, session.device_port, destination);
-    send_oack(session.socket, session.packet.data(), destination, session.total_size);
 
     ProgressTitle title(text_of(state.device_ip_text));
     std::unique_ptr<Heartbeat> system_heartbeat;
@@ -141,6 +142,30 @@ TransferOutcome tftp_session_exchange(UpgradeState& state, TftpSession& session,
     }
     const std::span<const std::uint8_t> image(state.image.data, state.image.size);
     std::uint32_t offset = 0;  // of the block in flight in the image
+    // The block in flight is acknowledged (block 0: the OACK, or the plain request itself):
+    // the bar and title follow, and the next block goes out. True after the last block.
+    auto advance = [&] {
+        ++session.block;
+        session.bytes_acked += session.block_size;
+        ui.progress_set_pos(dialog, IDC_PROGRESS, static_cast<int>(session.block));
+        ui.set_caption(dialog, title.with_counts(session.bytes_acked, session.total_size));
+        if (session.block > session.block_count) {
+            trace("All blocks ack'd\n");
+            return true;
+        }
+        session.block_size =
+            session.block == session.block_count ? session.last_block_size : TFTP_BLOCK_SIZE;
+        offset = session.block == 1 ? 0 : offset + TFTP_BLOCK_SIZE;
+        send_data_block(session.socket, session.packet.data(),
+                        image.subspan(offset, session.block_size), session.block, destination);
+        trace("Send block %u (%u)\n", session.block, session.block_size);
+        return false;
+    };
+    if (session.acknowledge_options) {
+        send_oack(session.socket, session.packet.data(), destination, session.total_size);
+    } else {
+        advance();
+    }
     // Beats of silence in the current interval, and intervals since the last accepted ACK.
     unsigned ticks = 0;
     int retries = 0;
@@ -167,20 +192,7 @@ TransferOutcome tftp_session_exchange(UpgradeState& state, TftpSession& session,
         if (input == SessionInput::AckBlock) {
             ticks = 0;
             retries = 0;
-            ++session.block;
-            session.bytes_acked += session.block_size;
-            ui.progress_set_pos(dialog, IDC_PROGRESS, static_cast<int>(session.block));
-            ui.set_caption(dialog, title.with_counts(session.bytes_acked, session.total_size));
-            if (session.block > session.block_count) {
-                trace("All blocks ack'd\n");
-                return TransferOutcome::Complete;
-            }
-            session.block_size =
-                session.block == session.block_count ? session.last_block_size : TFTP_BLOCK_SIZE;
-            offset = session.block == 1 ? 0 : offset + TFTP_BLOCK_SIZE;
-            send_data_block(session.socket, session.packet.data(),
-                            image.subspan(offset, session.block_size), session.block, destination);
-            trace("Send block %u (%u)\n", session.block, session.block_size);
+            if (advance()) return TransferOutcome::Complete;
             continue;
         }
         // Only the passing milliseconds advance the count, whatever arrived with them: a
@@ -220,11 +232,12 @@ TransferOutcome tftp_session_transfer(UpgradeState& state, TftpSession& session,
 
 Transfer tftp_session_run(UpgradeState& state, TransferDialog& dialog, int socket,
                           std::uint32_t local_ip, std::uint16_t local_port, std::uint32_t device_ip,
-                          std::uint16_t device_port, std::string_view file_name) {
+                          std::uint16_t device_port, std::string_view file_name,
+                          bool acknowledge_options) {
     std::unique_ptr<TftpSession> session(new (std::nothrow) TftpSession{});
     if (!session) return {TransferOutcome::NoMemory, local_ip, device_ip};
     tftp_session_init(state, *session, socket, local_ip, local_port, device_ip, device_port,
-                      file_name);
+                      file_name, acknowledge_options);
     return {tftp_session_transfer(state, *session, dialog), local_ip, device_ip};
 }
 

@@ -49,6 +49,9 @@ struct TftpSession {
     std::uint32_t bytes_acked = 0;
     std::uint32_t last_block_size = 0;
     std::uint32_t block_size = 0;  // payload of the block in flight
+    // The read request carried options: the OACK goes first and ACK 0 starts the blocks.
+    // Without any (RFC 1350), DATA 1 goes at once.
+    bool acknowledge_options = true;
 };
 
 enum class TransferOutcome {
@@ -70,7 +73,8 @@ struct TransferDialog {
 struct Transfer {
     TransferOutcome outcome = TransferOutcome::Failed;
     std::uint32_t local_ip = 0;
-    std::uint32_t device_ip = 0;  // the address the read request came from
+    // The address the read request came from; the listener serves only the device's.
+    std::uint32_t device_ip = 0;
 };
 
 // What one received datagram means to the session.
@@ -100,7 +104,8 @@ void send_data_block(int socket, std::uint8_t* packet, std::span<const std::uint
 // Fills a zeroed session for one transfer of `state.image`.
 void tftp_session_init(const UpgradeState& state, TftpSession& session, int socket,
                        std::uint32_t local_ip, std::uint16_t local_port, std::uint32_t device_ip,
-                       std::uint16_t device_port, std::string_view file_name);
+                       std::uint16_t device_port, std::string_view file_name,
+                       bool acknowledge_options = true);
 
 // The lock-step exchange from the first OACK to the last ACK, the retry limit or a Cancel.
 // `dialog` is the uploading dialog (its bar and title follow the ACKs; it is pumped while the
@@ -113,9 +118,11 @@ TransferOutcome tftp_session_transfer(UpgradeState& state, TftpSession& session,
                                       TransferDialog& dialog);
 
 // Serves one accepted read request on the listener's socket; returns when the transfer is over.
+// `acknowledge_options`: the request carried options.
 Transfer tftp_session_run(UpgradeState& state, TransferDialog& dialog, int socket,
                           std::uint32_t local_ip, std::uint16_t local_port, std::uint32_t device_ip,
-                          std::uint16_t device_port, std::string_view file_name);
+                          std::uint16_t device_port, std::string_view file_name,
+                          bool acknowledge_options);
 
 // Procedure of the waiting (114) and uploading (110) dialogs; `context` is a TransferDialog.
 bool transfer_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, void* context);

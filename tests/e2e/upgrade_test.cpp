@@ -13,9 +13,13 @@
 #include "tests/e2e/e2e.h"
 #include "tests/net/fake_device.h"
 #include "tests/support/netns.h"
+#include "tests/support/peer.h"
 
 namespace zoq {
 namespace {
+
+constexpr std::uint32_t LAN_STRANGER_IP = 0xC0A84D1Eu;  // 192.168.77.30
+constexpr const char* LAN_STRANGER = "192.168.77.30";
 
 TEST_F(Upgrade, SucceedsWithoutPassword) {
     start_device({});
@@ -29,6 +33,56 @@ TEST_F(Upgrade, SucceedsWithoutPassword) {
     EXPECT_EQ(count("list 101 1017 add"), 2) << seen();
     expect_lan_traffic(test::LAN_PC, 69);
 }
+
+TEST_F(Upgrade, StrangerAskingForEveryNameFirstGetsNothing) {
+    // A second host on the device's side of the link: it asks for all 32,768 names before the
+    // device asks for its own, and keeps an HTTP port where credentials could be sent.
+    bool added = false;
+    ASSERT_TRUE(test::in_device_network(
+        [&] { added = test::add_address("zoq-dev:1", LAN_STRANGER_IP, 24); }));
+    ASSERT_TRUE(added);
+    start_device({"--stranger", LAN_STRANGER, "--auth", "qop", "--password", "s3cret"});
+    run([](ScriptedToolkit& ui) {
+        continue_notice(ui);
+        enter_device(ui);
+        answer_password(ui, "s3cret");
+        confirm_and_close_success(ui);
+    });
+    expect_success_seen();
+    expect_lan_traffic(test::LAN_PC, 69);
+    const std::string stranger = std::string("stranger ") + LAN_STRANGER + ": ";
+    EXPECT_TRUE(sim_.wait_for(stranger + "asked 192.168.77.10:69 for 32768 names", 100))
+        << sim_.output();
+    EXPECT_TRUE(sim_.wait_for(stranger + "got 0 datagrams", 100)) << sim_.output();
+    EXPECT_FALSE(sim_.wait_for(stranger + "http", 10)) << sim_.output();
+}
+
+// Other devices' TFTP clients in the device's place: busybox asks for tsize and gets the OACK,
+// tftp-hpa's asks for no option and gets DATA 1 at once.
+struct ClientCase {
+    const char* label;
+    const char* program;
+    const char* client;
+};
+void PrintTo(const ClientCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
+class ThirdPartyClient : public test::E2eRun, public testing::WithParamInterface<ClientCase> {};
+
+TEST_P(ThirdPartyClient, FetchesTheImageByteForByte) {
+    ZOQ_REQUIRE_PEER(GetParam().program);
+    start_device({"--tftp-client", GetParam().client});
+    run(upgrade_without_password);
+    expect_success_seen();
+    const std::string client = GetParam().client;
+    EXPECT_TRUE(sim_.wait_for("tftp: " + client + " exit 0, 981328 bytes", 100)) << sim_.output();
+}
+
+INSTANTIATE_TEST_SUITE_P(Clients, ThirdPartyClient,
+                         testing::Values(ClientCase{"Busybox", "/usr/bin/busybox", "busybox"},
+                                         ClientCase{"TftpHpa", "/usr/bin/tftp", "tftp-hpa"}),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(Upgrade, SucceedsWithPasswordAskedOnceAcrossTheRestart) {
     // The device changes its nonce on restart: the status read after it repeats silently.

@@ -91,6 +91,7 @@ struct CompletionRig {
         load_firmware_image(*state);
         identify_model(*state);
         if (model) copy_text(state->model_name, model);
+        state->device_ip = LOOPBACK_DEVICE;
         copy_text(state->device_ip_text, "127.0.0.2");
         ui.record_progress(true);
         ui.set_unscripted_timeout_ms(2000);
@@ -101,7 +102,9 @@ struct CompletionRig {
         TransferDialog dialog;
         dialog.handle = ui.create_dialog(IDD_UPLOADING, transfer_dialog_proc, &dialog);
         std::uint32_t start = clock.now_ms();
-        upgrade_completion(*state, {outcome, LOOPBACK_PC, LOOPBACK_DEVICE}, dialog);
+        // A transfer's sender other than the device (nothing listens at 127.0.0.3): every
+        // status read must still go to the address the user entered.
+        upgrade_completion(*state, {outcome, LOOPBACK_PC, 0x7F000003}, dialog);
         return clock.now_ms() - start;
     }
     bool recorded(const std::string& line) const {

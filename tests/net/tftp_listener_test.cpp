@@ -47,6 +47,7 @@ struct ListenerRig {
         state->instance = &ui;
         state->clock = &clock;
         load_image_bytes(*state, image);
+        state->device_ip = LOOPBACK_DEVICE;
         copy_text(state->device_ip_text, "127.0.0.2");
         copy_text(state->tftp_file_name, FILE_NAME);
         ui.record_progress(true);
@@ -62,20 +63,24 @@ struct ListenerRig {
     }
     void send(const Bytes& bytes) const { device.send(LOOPBACK_PC, listener.port, bytes); }
 
-    // Takes the OACK, then acknowledges the three blocks of the 1024-byte image; the listener
-    // then returns with the uploading dialog still open.
-    void take_whole_image() {
-        auto oack = device.receive(3000);
-        ASSERT_TRUE(oack);
-        EXPECT_EQ(oack->bytes, test::expected_oack(1024));
-        EXPECT_EQ(oack->port, listener.port);
+    // Takes the OACK (only when the request carried options: else DATA 1 comes first), then
+    // acknowledges the three blocks of the 1024-byte image; the listener then returns with the
+    // uploading dialog still open.
+    void take_whole_image(bool oack_first = false) {
+        if (oack_first) {
+            auto oack = device.receive(3000);
+            ASSERT_TRUE(oack);
+            EXPECT_EQ(oack->bytes, test::expected_oack(1024));
+            EXPECT_EQ(oack->port, listener.port);
+            device.send(LOOPBACK_PC, listener.port, test::ack_packet(0));
+        }
         Bytes received;
-        device.send(LOOPBACK_PC, listener.port, test::ack_packet(0));
         for (unsigned block = 1; block <= 3; ++block) {
             auto d = device.receive(3000);
-            while (d && d->block() == block - 1) d = device.receive(3000);
+            while (d && d->opcode() == 3 && d->block() == block - 1) d = device.receive(3000);
             ASSERT_TRUE(d);
-            ASSERT_EQ(d->opcode(), 3u);
+            ASSERT_EQ(d->opcode(), 3u) << "block " << block;
+            EXPECT_EQ(d->port, listener.port);
             ASSERT_EQ(d->block(), block);
             received.insert(received.end(), d->bytes.begin() + 4, d->bytes.end());
             device.send(LOOPBACK_PC, listener.port, test::ack_packet(block));
@@ -91,6 +96,7 @@ struct ListenerRig {
 struct RequestCase {
     const char* name;
     std::vector<std::string> tail;  // mode and options after the file name
+    bool oack;                      // answered with the OACK (else with DATA 1 at once)
 };
 void PrintTo(const RequestCase& c, std::ostream* os) {
     *os << c.name;
@@ -98,10 +104,11 @@ void PrintTo(const RequestCase& c, std::ostream* os) {
 
 class MatchingRequest : public testing::TestWithParam<RequestCase> {};
 
-TEST_P(MatchingRequest, IsServedTheSameWhateverItsModeAndOptions) {
+// Every mode gets the raw bytes; only a request with options gets the OACK (RFC 2347).
+TEST_P(MatchingRequest, IsServedRawWithOackOnlyForOptions) {
     ListenerRig rig;
     rig.send(test::rrq_packet(FILE_NAME, GetParam().tail));
-    ASSERT_NO_FATAL_FAILURE(rig.take_whole_image());
+    ASSERT_NO_FATAL_FAILURE(rig.take_whole_image(GetParam().oack));
     // The waiting dialog goes before the uploading dialog comes.
     auto records = rig.ui.records();
     auto waiting_gone = std::find(records.begin(), records.end(), "destroy 114");
@@ -113,10 +120,13 @@ TEST_P(MatchingRequest, IsServedTheSameWhateverItsModeAndOptions) {
 
 INSTANTIATE_TEST_SUITE_P(
     Modes, MatchingRequest,
-    testing::Values(RequestCase{"OctetWithOptions",
-                                {"octet", "tsize", "0", "blksize", "512", "timeout", "6"}},
-                    RequestCase{"Netascii", {"netascii"}}, RequestCase{"NoOptions", {"octet"}},
-                    RequestCase{"NoMode", {}}),
+    testing::Values(
+        RequestCase{
+            "OctetWithOptions", {"octet", "tsize", "0", "blksize", "512", "timeout", "6"}, true},
+        RequestCase{"OnlyAnOptionWeDoNotTake", {"octet", "blksize", "1428"}, true},
+        RequestCase{"NetasciiWithTsize", {"netascii", "tsize", "0"}, true},
+        RequestCase{"Netascii", {"netascii"}, false}, RequestCase{"NoOptions", {"octet"}, false},
+        RequestCase{"PaddedWithNuls", {"octet", "", ""}, false}, RequestCase{"NoMode", {}, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TftpListener, OtherPacketsAreDroppedAndTheWaitingGoesOn) {
@@ -126,8 +136,8 @@ TEST(TftpListener, OtherPacketsAreDroppedAndTheWaitingGoesOn) {
         test::rrq_packet("/ZOQ1A2B.BI1"),
         test::rrq_packet("/zoq1a2b.bi"),
         test::rrq_packet("/zoq1a2b.bi1x"),
-        test::rrq_packet("zoq1a2b.bi1"),     // the leading slash is part of the name
-        test::bytes_of("\0\1/zoq1a2b.bi1"),  // not terminated within the datagram
+        test::rrq_packet("zoq1a2b.bi1"),           // the leading slash is part of the name
+        test::bytes_of({"\0\1/zoq1a2b.bi1", 14}),  // not terminated within the datagram
         Bytes{0, 2, '/', 'z', 0, 'o', 'c', 't', 'e', 't', 0},
         Bytes{0, 3, 0, 1, 'x'},
         test::ack_packet(0),
@@ -146,6 +156,35 @@ TEST(TftpListener, OtherPacketsAreDroppedAndTheWaitingGoesOn) {
     // The same socket still takes the right request.
     rig.send(test::rrq_packet(FILE_NAME));
     ASSERT_NO_FATAL_FAILURE(rig.take_whole_image());
+}
+
+// Only the device's address is served, whatever another host asks for. (Under Wine every
+// loopback peer sends from 127.0.0.2, so a stranger's datagrams on the wire are left to the
+// whole upgrades on the LAN.)
+TEST(TftpListener, ReadRequestFromAnotherAddressIsAStrangers) {
+    constexpr std::uint32_t STRANGER = 0x7F000003;
+    struct Case {
+        Bytes bytes;
+        std::uint32_t sender;
+        ListenerInput expected;
+    };
+    const Case cases[] = {
+        {test::rrq_packet(FILE_NAME), LOOPBACK_DEVICE, ListenerInput::Serve},
+        {test::rrq_packet(FILE_NAME), STRANGER, ListenerInput::Stranger},
+        {test::rrq_packet(FILE_NAME, {"octet", "tsize", "0"}), STRANGER, ListenerInput::Stranger},
+        {test::rrq_packet(FILE_NAME), LOOPBACK_PC, ListenerInput::Stranger},
+        {test::rrq_packet("/zoq1a2c.bi1"), STRANGER, ListenerInput::Stranger},
+        {test::bytes_of({"\0\1/zoq1a2b.bi1", 14}), STRANGER, ListenerInput::Stranger},
+        {test::ack_packet(0), STRANGER, ListenerInput::Ack},
+    };
+    for (const Case& c : cases) {
+        const ListenerDispatch d =
+            classify_listener_datagram(c.bytes, FILE_NAME, c.sender, LOOPBACK_DEVICE);
+        EXPECT_EQ(d.input, c.expected) << std::hex << c.sender << " " << c.bytes.size();
+        if (c.expected == ListenerInput::Stranger) {
+            EXPECT_FALSE(d.options);
+        }
+    }
 }
 
 TEST(TftpListener, WaitingDialogShowsInstructionsAndActivity) {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Real TFTP clients from the distribution download the embedded image from our listener,
-// byte for byte: curl (asks for tsize, blksize 512 and timeout) and atftp (with and without
-// options).
+// byte for byte: curl (asks for tsize, blksize 512 and timeout) and atftp (with options, then
+// the OACK; and without, then DATA 1 at once).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -59,6 +59,8 @@ TEST_P(TftpClients, DownloadTheEmbeddedImageByteForByte) {
     state->clock = &clock;
     load_firmware_image(*state);
     identify_model(*state);
+    // The clients ask from 127.0.0.1: that is the device here.
+    state->device_ip = LOOPBACK_PC;
     copy_text(state->device_ip_text, "127.0.0.1");
     copy_text(state->tftp_file_name, FILE_NAME);
     TftpListener listener;

@@ -226,7 +226,12 @@ void Device::start_upgrade(Socket& connection, const UpgradeTarget& target,
     behaviour.retries = options_.tftp_retries;
     behaviour.progress_every = options_.progress_every;
     if (options_.net_tftp) behaviour.net = options_.net;
-    DownloadResult result = tftp_download(plan, behaviour, expected_, out_, stop_fd_);
+    if (stranger_) stranger_->ask_for_every_name(target.server_ip, target.server_port);
+    DownloadResult result =
+        options_.tftp_client.empty()
+            ? tftp_download(plan, behaviour, expected_, out_, stop_fd_)
+            : external_download(options_.tftp_client, plan, expected_, out_, stop_fd_);
+    if (stranger_) stranger_->tell_answers();
     if (result.interrupted) {
         stopped_ = true;
         return;
@@ -297,6 +302,12 @@ void Device::poll_held() {
 
 int Device::run() {
     if (!options_.no_answer && !open_listener()) return 1;
+    if (!options_.stranger.empty()) {
+        in_addr addr{};
+        ::inet_pton(AF_INET, options_.stranger.c_str(), &addr);
+        stranger_ = std::make_unique<Stranger>(ntohl(addr.s_addr), out_);
+        if (!stranger_->ready()) return 1;
+    }
     out_.line("ready http %s:%u version %s auth %s%s", options_.address.c_str(),
               0u + options_.http_port, version_.c_str(), auth_mode_name(options_.auth),
               options_.no_answer ? " (not listening: --no-answer)" : "");
@@ -311,6 +322,7 @@ int Device::run() {
         std::vector<pollfd> fds;
         fds.push_back({stop_fd_, POLLIN, 0});
         fds.push_back({accepting ? listener_.fd() : -1, POLLIN, 0});
+        fds.push_back({stranger_ ? stranger_->http_fd() : -1, POLLIN, 0});
         for (const Socket& s : held_) fds.push_back({s.fd(), POLLIN, 0});
         int wait_ms = 1000;
         if (phase_ == Phase::Restarting) {
@@ -327,8 +339,9 @@ int Device::run() {
             stopped_ = true;
             break;
         }
+        if (fds[2].revents & POLLIN) stranger_->take_http();
         bool held_ready = false;
-        for (std::size_t i = 2; i < fds.size(); ++i) held_ready = held_ready || fds[i].revents;
+        for (std::size_t i = 3; i < fds.size(); ++i) held_ready = held_ready || fds[i].revents;
         if (held_ready) poll_held();
         if (accepting && (fds[1].revents & POLLIN)) {
             sockaddr_in from{};

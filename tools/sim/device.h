@@ -4,11 +4,13 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "common/net.h"
 #include "os/socket.h"
+#include "tools/sim/bystanders.h"
 #include "tools/sim/digest_server.h"
 #include "tools/sim/http.h"
 #include "tools/sim/options.h"
@@ -55,6 +57,7 @@ class Device {
     FaultCounts http_counts_;
     Socket listener_;
     std::vector<Socket> held_;  // connections the device keeps open (faults)
+    std::unique_ptr<Stranger> stranger_;
     Phase phase_ = Phase::Up;
     Clock::time_point back_at_{};
     std::string version_;

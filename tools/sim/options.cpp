@@ -103,6 +103,16 @@ A bad network (rates in percent, 0 to 100; decisions follow --net-seed, so a run
                            request from the PC waits the same way before it is read.
   --slow-http-ms N         answer HTTP one byte at a time, N ms apart (0: off)
 
+Others on the LAN:
+  --stranger A.B.C.D       another host (this address, which the device's side of the
+                           network must have): when the upgrade request comes, it asks the
+                           TFTP server for every name "/zoq0.bi1" to "/zoq7fff.bi1" before
+                           the device asks for its own, and listens on HTTP port 80; it says
+                           what reached it ("stranger A.B.C.D: got N datagrams")
+  --tftp-client NAME       fetch the firmware with a distribution's client instead of the
+                           device's own: busybox (asks for tsize) or tftp-hpa (RFC 1350, no
+                           options), from /usr/bin
+
 Running:
   --request-timeout-ms N   how long to wait for a request's header (default 5000)
   --exit-after-upgrade     exit once it is back from an upgrade and has served one status page
@@ -358,6 +368,19 @@ ParseOutcome parse_options(int argc, char** argv, SimOptions& o, std::string& er
         } else if (name == "--request-timeout-ms") {
             ok = number(600000, n);
             o.request_timeout_ms = static_cast<unsigned>(n);
+        } else if (name == "--stranger") {
+            ok = text(o.stranger);
+            in_addr probe{};
+            if (ok && ::inet_pton(AF_INET, o.stranger.c_str(), &probe) != 1) {
+                error = "--stranger: not an IPv4 address: " + o.stranger;
+                ok = false;
+            }
+        } else if (name == "--tftp-client") {
+            ok = text(o.tftp_client);
+            if (ok && o.tftp_client != "busybox" && o.tftp_client != "tftp-hpa") {
+                error = "--tftp-client: one of busybox, tftp-hpa: " + o.tftp_client;
+                ok = false;
+            }
         } else if (name == "--exit-after-upgrade") {
             ok = flag(o.exit_after_upgrade);
         } else {

@@ -66,6 +66,11 @@ struct SimOptions {
     bool net_http = true;
     unsigned slow_http_ms = 0;  // answers one byte at a time, this far apart; 0: at once
 
+    // Others on the device's LAN: a host that asks for every file name first (its address;
+    // empty: none), and a distribution's TFTP client fetching in the device's place.
+    std::string stranger;
+    std::string tftp_client;  // empty: the device's own; "busybox" or "tftp-hpa"
+
     unsigned request_timeout_ms = 5000;
     bool exit_after_upgrade = false;
 };
