@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "app/state.h"
 #include "common/text.h"
 #include "os/image.h"
 #include "res/templates.h"

@@ -2,14 +2,29 @@
 // The embedded firmware image and the model table that tells which device it is for.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string_view>
 
-#include "common/state.h"
 #include "res/short_texts.h"
 
 namespace zoq {
+
+struct UpgradeState;
+
+inline constexpr std::size_t IMAGE_HEADER_SIZE = 128;
+inline constexpr std::size_t IMAGE_VERSION_OFFSET = 0x5c;
+
+struct FirmwareImage {
+    const std::uint8_t* data = nullptr;  // stays valid for the life of the process
+    std::uint32_t size = 0;
+    std::array<std::uint8_t, IMAGE_HEADER_SIZE> header{};
+    // The NUL-terminated version text at header offset 0x5c (a view into `header`).
+    const char* version() const {
+        return reinterpret_cast<const char*>(header.data() + IMAGE_VERSION_OFFSET);
+    }
+};
 
 enum class TagCase { Exact, Folded };  // how the image header is compared with the tag
 enum class DeviceKind { Adapter, Phone };

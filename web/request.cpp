@@ -25,7 +25,10 @@ namespace {
 // Cancel must not take the worker's arguments or its end with it.
 struct WorkerJob {
     std::string path;
-    RequestParams params;
+    HttpEndpoints to;
+    char* buffer = nullptr;
+    int capacity = 0;
+    DigestShare digest;
     std::mutex mutex;
     std::condition_variable ended_cv;
     bool ended = false;
@@ -45,16 +48,12 @@ ChallengeStep after_challenge(const DigestChallenge& digest, int repeats) {
                : ChallengeStep::AskPassword;
 }
 
-HttpResult request_worker(UpgradeState& state, const RequestParams& p) {
-    return http_get(state, p.local_ip, p.local_port, p.device_ip, p.device_port, p.path, p.buffer,
-                    p.capacity);
-}
-
 bool progress_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, void* context) {
     auto& progress = *static_cast<ProgressDialog*>(context);
     if (event.kind == EventKind::Opened) {
         Text<80> caption{};
-        format_text(caption, "Connecting with ZOQ@%s", progress.state->device_ip_text.data());
+        format_text(caption, "Connecting with ZOQ@%s",
+                    std::string(progress.device_ip_text).c_str());
         ui.set_caption(dialog, text_of(caption));
         center_window(ui, dialog);
         ui.progress_set_range(dialog, IDC_PROGRESS, 0, PROGRESS_MAX);
@@ -70,7 +69,7 @@ bool progress_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, v
 }
 
 bool password_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, void* context) {
-    auto& state = *static_cast<UpgradeState*>(context);
+    const auto& share = *static_cast<const DigestShare*>(context);
     if (event.kind == EventKind::Opened) {
         ui.set_item_text(dialog, IDC_INTRO, PASSWORD_EXPLANATION_TEXT);
         ui.set_item_text(dialog, IDC_USERNAME, "admin");
@@ -83,9 +82,9 @@ bool password_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, v
         std::string password = ui.get_item_text(dialog, IDC_PASSWORD);
         {
             // The completion check's request may be composing on another thread.
-            LockGuard lock(state.shared_mutex);
-            copy_text(state.digest.username.data(), CREDENTIAL_MAX + 1, user);
-            copy_text(state.digest.password.data(), CREDENTIAL_MAX + 1, password);
+            LockGuard lock(*share.mutex);
+            copy_text(share.digest->username.data(), CREDENTIAL_MAX + 1, user);
+            copy_text(share.digest->password.data(), CREDENTIAL_MAX + 1, password);
         }
         std::fill(password.begin(), password.end(), '\0');
         ui.end_dialog(dialog, 1);
@@ -94,10 +93,8 @@ bool password_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, v
     return end_on_ok_cancel(ui, dialog, event);
 }
 
-RequestResult run_request(UpgradeState& state, std::uint32_t local_ip, std::uint16_t local_port,
-                          std::uint32_t device_ip, std::uint16_t device_port, const char* path,
-                          char* buffer, int capacity, WorkerFailureHandler on_failure) {
-    Toolkit& ui = *state.instance;
+RequestResult run_request(const DeviceRequest& request) {
+    Toolkit& ui = *request.ui;
     int pump_counter = 0;
     int position = 0;
     int repeats = 0;
@@ -108,17 +105,25 @@ RequestResult run_request(UpgradeState& state, std::uint32_t local_ip, std::uint
         } catch (const std::bad_alloc&) {
             return {RequestOutcome::NoWorker};
         }
-        job->path = path;
-        job->params = {local_ip,          local_port, device_ip, device_port,
-                       job->path.c_str(), buffer,     capacity};
-        ProgressDialog progress{&state};
+        job->path = request.path;
+        job->to = request.to;
+        job->buffer = request.buffer;
+        job->capacity = request.capacity;
+        job->digest = request.digest;
+        ProgressDialog progress{request.device_ip_text};
         DialogHandle dialog = ui.create_dialog(IDD_PROGRESS, progress_dialog_proc, &progress);
         std::thread worker;
         try {
-            worker = start_thread(state.threads, [&state, job, on_failure] {
-                HttpResult result = request_worker(state, job->params);
-                if (result.outcome == HttpOutcome::Failed) {
-                    if (on_failure) on_failure(state, result.failure);
+            worker = start_thread(request.threads, [&ui, job, on_failure = request.on_failure] {
+                HttpResult result =
+                    http_get(job->to, job->path.c_str(), job->buffer, job->capacity, job->digest);
+                if (result.outcome == HttpOutcome::NoSocket ||
+                    result.outcome == HttpOutcome::NoLocalPort) {
+                    if (on_failure) {
+                        on_failure(ui, result.outcome == HttpOutcome::NoSocket
+                                           ? HttpFailure::NoSocket
+                                           : HttpFailure::NoLocalPort);
+                    }
                     result = {};
                 }
                 std::lock_guard lock(job->mutex);
@@ -160,16 +165,17 @@ RequestResult run_request(UpgradeState& state, std::uint32_t local_ip, std::uint
 
         bool repeat_silently;
         {
-            LockGuard lock(state.shared_mutex);
+            LockGuard lock(*request.digest.mutex);
             repeat_silently =
-                after_challenge(state.digest, repeats) == ChallengeStep::RepeatSilently;
+                after_challenge(*request.digest.digest, repeats) == ChallengeStep::RepeatSilently;
         }
         if (repeat_silently) {
             trace("HTTP repeat with a new nonce\n");
             repeats = 1;
             continue;
         }
-        if (ui.dialog_box(IDD_PASSWORD, password_dialog_proc, &state) == 0) {
+        DigestShare share = request.digest;
+        if (ui.dialog_box(IDD_PASSWORD, password_dialog_proc, &share) == 0) {
             return {RequestOutcome::Cancelled};
         }
         repeats = 0;

@@ -18,13 +18,14 @@
 #include <memory>
 
 #include "app/firmware.h"
-#include "common/state.h"
+#include "app/state.h"
+#include "app/workflow.h"
 #include "common/text.h"
 #include "gui_support.h"
 #include "res/templates.h"
 #include "res/texts.h"
+#include "ui/confirm.h"
 #include "ui/helpers.h"
-#include "ui/notice.h"
 
 using namespace zoq;
 using zoq::test::Recorder;
@@ -380,7 +381,11 @@ class TemplateTests : public QObject {
         copy_text(state->device_info.mac_address, "\xc3\x28\xff-\x80");    // broken sequences
         copy_text(state->device_info.hardware_version, "\xe2\x82\xac 1");  // valid, 3 bytes
         copy_text(state->device_info.software_version, "\xed\xa0\x80");    // a UTF-16 half
-        DialogHandle h = ui.create_dialog(IDD_CONFIRM, confirm_dialog_proc, state.get());
+        const DeviceInfo& d = state->device_info;
+        ConfirmDetails details{state->image.version(),      text_of(d.serial_number),
+                               text_of(d.mac_address),      text_of(d.software_version),
+                               text_of(d.hardware_version), text_of(d.product_name)};
+        DialogHandle h = ui.create_dialog(IDD_CONFIRM, confirm_dialog_proc, &details);
         QWidget* w = test::wait_for_dialog(ui, IDD_CONFIRM);
         QVERIFY(w);
         auto shown = [&](int id) {
@@ -519,7 +524,7 @@ class TemplateTests : public QObject {
             caption = w->windowTitle();
             QTest::keyClick(focus_of(w), Qt::Key_Return);
         });
-        QCOMPARE(ui.dialog_box(IDD_NOTICE, notice_dialog_proc, &state), 0);
+        QCOMPARE(show_notice(ui, state), 0);
         QCOMPARE(caption, QStringLiteral("ZOQ-4502 Firmware Upgrade"));
 
         QTimer::singleShot(0, [&] {
@@ -528,7 +533,7 @@ class TemplateTests : public QObject {
             QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("control_1")),
                               Qt::LeftButton);
         });
-        QCOMPARE(ui.dialog_box(IDD_NOTICE, notice_dialog_proc, &state), 1);
+        QCOMPARE(show_notice(ui, state), 1);
         QVERIFY(ui.find_dialog(IDD_NOTICE) == NO_DIALOG);
     }
 };

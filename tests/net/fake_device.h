@@ -14,8 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include "app/request_page.h"
+#include "app/state.h"
 #include "common/net.h"
-#include "common/state.h"
 #include "os/socket.h"
 #include "platform/scripted/scripted_toolkit.h"
 #include "tests/support/sockets.h"
@@ -166,9 +167,10 @@ inline void expect_status_page_values(const DeviceInfo& info) {
 // 23456 up, to the device at 127.0.0.2:80, into the shared response buffer.
 // The bytes that came back (0: none); a Cancel or a refused worker fails the test.
 inline int run_device_request(UpgradeState& state, const char* path = STATUS_PAGE_PATH) {
-    const RequestResult r = run_request(state, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80, path,
-                                        state.response_buffer.data(), RESPONSE_CAPACITY, nullptr);
+    const RequestResult r = run_request(
+        device_request(state, PC_IP, DEVICE_IP, path, state.response_buffer.data(), nullptr));
     EXPECT_EQ(r.outcome, RequestOutcome::Answer);
+    keep_device_info(state, state.response_buffer.data(), r.received);
     return r.received;
 }
 

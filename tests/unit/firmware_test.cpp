@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "app/state.h"
 #include "common/text.h"
 
 namespace zoq {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <memory>
 #include <string>
 
 #include "common/text.h"
@@ -16,8 +15,10 @@ namespace {
 
 TEST(PasswordDialog, KeepsAtMost126CharactersAndStartsFreshEachTime) {
     ScriptedToolkit ui;
-    auto state = std::make_unique<UpgradeState>();
-    state->instance = &ui;
+    Mutex mutex;
+    DigestChallenge digest;
+    Random rng;
+    DigestShare share{&mutex, &digest, &rng};
     const std::string exact(126, 'u');
     const std::string longer = std::string(126, 'p') + "overflow";
     ui.on_open(IDD_PASSWORD,
@@ -28,19 +29,19 @@ TEST(PasswordDialog, KeepsAtMost126CharactersAndStartsFreshEachTime) {
     ui.on_open(IDD_PASSWORD,
                {ScriptAction::type(IDC_USERNAME, "other"), ScriptAction::press(ID_CANCEL)});
 
-    EXPECT_EQ(ui.dialog_box(IDD_PASSWORD, password_dialog_proc, state.get()), 1);
-    EXPECT_EQ(std::string(state->digest.username.data()), exact);
-    EXPECT_EQ(std::string(state->digest.password.data()), longer.substr(0, 126));
+    EXPECT_EQ(ui.dialog_box(IDD_PASSWORD, password_dialog_proc, &share), 1);
+    EXPECT_EQ(std::string(digest.username.data()), exact);
+    EXPECT_EQ(std::string(digest.password.data()), longer.substr(0, 126));
     EXPECT_EQ(ui.text_of(IDD_PASSWORD, IDC_INTRO).substr(0, 43),
               "This ZOQ requires a password in order to be");
 
     // The user field says "admin" again and the password field is empty again.
-    EXPECT_EQ(ui.dialog_box(IDD_PASSWORD, password_dialog_proc, state.get()), 1);
-    EXPECT_EQ(std::string(state->digest.username.data()), longer.substr(0, 126));
-    EXPECT_STREQ(state->digest.password.data(), "");
+    EXPECT_EQ(ui.dialog_box(IDD_PASSWORD, password_dialog_proc, &share), 1);
+    EXPECT_EQ(std::string(digest.username.data()), longer.substr(0, 126));
+    EXPECT_STREQ(digest.password.data(), "");
 
-    EXPECT_EQ(ui.dialog_box(IDD_PASSWORD, password_dialog_proc, state.get()), 0);
-    EXPECT_EQ(std::string(state->digest.username.data()), longer.substr(0, 126));
+    EXPECT_EQ(ui.dialog_box(IDD_PASSWORD, password_dialog_proc, &share), 0);
+    EXPECT_EQ(std::string(digest.username.data()), longer.substr(0, 126));
 
     auto records = ui.records();
     EXPECT_EQ(std::count(records.begin(), records.end(), "text 104 1003 admin"), 3);
