@@ -2,6 +2,7 @@
 #include "app/request_page.h"
 
 #include <string_view>
+#include <utility>
 
 #include "app/failure.h"
 #include "common/text.h"
@@ -10,19 +11,20 @@
 
 namespace zoq {
 
-DeviceRequest device_request(UpgradeState& state, std::uint32_t local_ip, std::uint32_t device_ip,
-                             const char* path, char* buffer, WorkerFailureHandler on_failure) {
+RequestResult run_device_request(UpgradeState& state, std::uint32_t local_ip,
+                                 std::uint32_t device_ip, const char* path, char* buffer,
+                                 WorkerFailureHandler on_failure) {
+    ConnectingDialogs dialogs(*state.instance, text_of(state.device_ip_text));
     DeviceRequest request;
-    request.ui = state.instance;
+    request.progress = &dialogs;
     request.threads = state.threads;
-    request.device_ip_text = text_of(state.device_ip_text);
     request.digest = {&state.shared_mutex, &state.digest, &state.rng};
     request.to = {local_ip, HTTP_LOCAL_PORT, device_ip, DEVICE_HTTP_PORT};
     request.path = path;
     request.buffer = buffer;
     request.capacity = RESPONSE_CAPACITY;
-    request.on_failure = on_failure;
-    return request;
+    request.on_failure = std::move(on_failure);
+    return run_request(request);
 }
 
 void keep_device_info(UpgradeState& state, const char* buffer, int received) {
@@ -34,8 +36,10 @@ void keep_device_info(UpgradeState& state, const char* buffer, int received) {
 
 int request_page(UpgradeState& state, std::uint32_t local_ip, std::uint32_t device_ip,
                  const char* path, char* buffer) {
-    const RequestResult result = run_request(
-        device_request(state, local_ip, device_ip, path, buffer, end_run_on_http_failure));
+    Toolkit& ui = *state.instance;
+    const RequestResult result =
+        run_device_request(state, local_ip, device_ip, path, buffer,
+                           [&ui](HttpFailure failure) { end_run_on_http_failure(ui, failure); });
     switch (result.outcome) {
         case RequestOutcome::Cancelled:
             end_run(*state.instance, MSG_USER_ABORT);

@@ -10,10 +10,12 @@
 
 namespace zoq {
 
-// A request of the run to the device's web server (port 80, from local port 23456 up), with
-// the run's toolkit, threads, device address and Digest share.
-DeviceRequest device_request(UpgradeState& state, std::uint32_t local_ip, std::uint32_t device_ip,
-                             const char* path, char* buffer, WorkerFailureHandler on_failure);
+// A request of the run to the device's web server (port 80, from local port 23456 up) into
+// `buffer` (RESPONSE_CAPACITY + 1 bytes), behind the "Connecting" dialog on the calling
+// thread, with the run's threads and Digest share. `on_failure` as run_request has it.
+RequestResult run_device_request(UpgradeState& state, std::uint32_t local_ip,
+                                 std::uint32_t device_ip, const char* path, char* buffer,
+                                 WorkerFailureHandler on_failure);
 
 // Keeps the values that an answer of `received` bytes in `buffer` carries in
 // `state.device_info`: any answer but a challenge may carry them, and a label it lacks keeps

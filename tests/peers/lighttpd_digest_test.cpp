@@ -128,7 +128,7 @@ struct LighttpdDigest : ::testing::Test {
         copy_text(state->device_ip_text, "127.0.0.2");
         state->rng.seed(2024);
     }
-    int run(const char* path = STATUS_PAGE_PATH) { return test::run_device_request(*state, path); }
+    int run(const char* path = STATUS_PAGE_PATH) { return test::request_device(*state, path); }
     int count(const std::string& line) const { return test::count_records(ui, line); }
     void expect_five_values() const { test::expect_status_page_values(state->device_info); }
 };
@@ -213,8 +213,8 @@ TEST_F(LighttpdDigest, ShaOnlyServerKeepsAsking) {
     ui.on_open(IDD_PASSWORD,
                {ScriptAction::type(IDC_PASSWORD, "secret"), ScriptAction::press(ID_OK)});
     ui.on_open(IDD_PASSWORD, {ScriptAction::press(ID_CANCEL)});
-    const RequestResult r = run_request(device_request(*state, PC_IP, DEVICE_IP, STATUS_PAGE_PATH,
-                                                       state->response_buffer.data(), nullptr));
+    const RequestResult r = run_device_request(*state, PC_IP, DEVICE_IP, STATUS_PAGE_PATH,
+                                               state->response_buffer.data(), nullptr);
     EXPECT_EQ(r.outcome, RequestOutcome::Cancelled);
     EXPECT_EQ(count("open 104"), 2);
     EXPECT_EQ(count("open 105"), 3);

@@ -114,8 +114,7 @@ inline void listener_like(Toolkit& ui, UpgradeState& state, int template_id) {
             confirm_upgrade(ui, *state);
             break;
         case IDD_PASSWORD:
-            ui.dialog_box(template_id, password_dialog_proc,
-                          new DigestShare{&state->shared_mutex, &state->digest, &state->rng});
+            ui.dialog_box(template_id, password_dialog_proc, new Credentials);
             break;
         case IDD_PROGRESS: {
             DialogHandle d = ui.create_dialog(template_id, progress_dialog_proc,

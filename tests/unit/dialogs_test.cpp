@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The notice, confirmation and address dialogs on the run's fields, driven through the scripted
-// toolkit.
+// The notice, confirmation and address dialogs on the run's fields, and the password prompt,
+// driven through the scripted toolkit.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +13,7 @@
 #include "platform/scripted/scripted_toolkit.h"
 #include "res/templates.h"
 #include "res/texts.h"
+#include "ui/connecting.h"
 
 namespace zoq {
 namespace {
@@ -148,6 +149,38 @@ TEST(AddressDialog, AddressTextIsBoundedByItsField) {
     EXPECT_EQ(choose_addresses(f.ui, *f.state), 0);
     EXPECT_EQ(text_of(f.state->device_ip_text), std::string(31, '1'));
     EXPECT_EQ(f.state->device_ip, 0u);
+}
+
+TEST(PasswordDialog, KeepsAtMost126CharactersAndStartsFreshEachTime) {
+    ScriptedToolkit ui;
+    Credentials typed;
+    const std::string exact(126, 'u');
+    const std::string longer = std::string(126, 'p') + "overflow";
+    ui.on_open(IDD_PASSWORD,
+               {ScriptAction::type(IDC_USERNAME, exact), ScriptAction::type(IDC_PASSWORD, longer),
+                ScriptAction::press(ID_OK)});
+    ui.on_open(IDD_PASSWORD,
+               {ScriptAction::type(IDC_USERNAME, longer), ScriptAction::press(ID_OK)});
+    ui.on_open(IDD_PASSWORD,
+               {ScriptAction::type(IDC_USERNAME, "other"), ScriptAction::press(ID_CANCEL)});
+
+    EXPECT_EQ(ui.dialog_box(IDD_PASSWORD, password_dialog_proc, &typed), 1);
+    EXPECT_EQ(std::string(typed.username.data()), exact);
+    EXPECT_EQ(std::string(typed.password.data()), longer.substr(0, 126));
+    EXPECT_EQ(ui.text_of(IDD_PASSWORD, IDC_INTRO).substr(0, 43),
+              "This ZOQ requires a password in order to be");
+
+    // The user field says "admin" again and the password field is empty again.
+    EXPECT_EQ(ui.dialog_box(IDD_PASSWORD, password_dialog_proc, &typed), 1);
+    EXPECT_EQ(std::string(typed.username.data()), longer.substr(0, 126));
+    EXPECT_STREQ(typed.password.data(), "");
+
+    EXPECT_EQ(ui.dialog_box(IDD_PASSWORD, password_dialog_proc, &typed), 0);
+    EXPECT_EQ(std::string(typed.username.data()), longer.substr(0, 126));
+
+    auto records = ui.records();
+    EXPECT_EQ(std::count(records.begin(), records.end(), "text 104 1003 admin"), 3);
+    EXPECT_EQ(std::count(records.begin(), records.end(), "focus 104 1005"), 3);
 }
 
 }  // namespace
