@@ -86,10 +86,6 @@ int success_template(std::string_view model_name) {
     return row && row->success == SuccessDialog::Alternate ? IDD_SUCCESS_ALT : IDD_SUCCESS;
 }
 
-std::span<const std::uint8_t> embedded_image() {
-    return system_embedded_image();
-}
-
 void load_image_bytes(UpgradeState& state, std::span<const std::uint8_t> bytes) {
     state.image.data = bytes.data();
     state.image.size = static_cast<std::uint32_t>(bytes.size());

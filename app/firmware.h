@@ -55,9 +55,6 @@ std::uint32_t restart_wait_units(std::string_view model_name);
 // Template of the success dialog for the model: 113 or 111.
 int success_template(std::string_view model_name);
 
-// The image built into the program.
-std::span<const std::uint8_t> embedded_image();
-
 // Points `state.image` at the embedded image and copies its header.
 void load_firmware_image(UpgradeState& state);
 // Points `state.image` at any bytes (at least 128 of them); tests use other images.

@@ -25,6 +25,7 @@
 #include "common/clock.h"
 #include "common/net.h"
 #include "common/text.h"
+#include "os/image.h"
 #include "os/socket.h"
 #include "tftp/listener.h"
 #include "ui/ipv4.h"

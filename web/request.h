@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The one way the program talks to the device over HTTP: one request on a worker thread behind
-// the "Connecting" dialog, with the password prompt when the device demands credentials.
+// The one way the program talks to the device over HTTP: one request on a worker thread while
+// the caller's RequestProgress shows, asking it for credentials when the device demands them.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +16,7 @@ class ThreadStarter;
 
 enum class RequestOutcome {
     Answer,     // `received` bytes came back (> 0, whatever the HTTP status), or 0: nothing
-    Cancelled,  // Cancel in the progress dialog (now destroyed) or the password prompt
+    Cancelled,  // the progress reported a stop (its dialog is gone) or the prompt a Cancel
     NoWorker,   // the system refused the worker thread: no request was made
 };
 

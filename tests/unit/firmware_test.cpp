@@ -10,6 +10,7 @@
 
 #include "app/state.h"
 #include "common/text.h"
+#include "os/image.h"
 
 namespace zoq {
 namespace {
