@@ -374,17 +374,12 @@ class TemplateTests : public QObject {
     // character per byte (Latin-1) where they are not, never replacement characters.
     void device_values_keep_their_bytes() {
         QtToolkit ui;
-        auto state = std::make_unique<UpgradeState>();
-        load_firmware_image(*state);
-        copy_text(state->device_info.product_name, "Caf\xe9");             // Latin-1 alone
-        copy_text(state->device_info.serial_number, "Caf\xc3\xa9");        // the same in UTF-8
-        copy_text(state->device_info.mac_address, "\xc3\x28\xff-\x80");    // broken sequences
-        copy_text(state->device_info.hardware_version, "\xe2\x82\xac 1");  // valid, 3 bytes
-        copy_text(state->device_info.software_version, "\xed\xa0\x80");    // a UTF-16 half
-        const DeviceInfo& d = state->device_info;
-        ConfirmDetails details{state->image.version(),      text_of(d.serial_number),
-                               text_of(d.mac_address),      text_of(d.software_version),
-                               text_of(d.hardware_version), text_of(d.product_name)};
+        ConfirmDetails details{"5.2.13(004)",
+                               "Caf\xc3\xa9",        // serial number: Latin-1's text in UTF-8
+                               "\xc3\x28\xff-\x80",  // MAC address: broken sequences
+                               "\xed\xa0\x80",       // software version: a UTF-16 half
+                               "\xe2\x82\xac 1",     // hardware version: valid, 3 bytes
+                               "Caf\xe9"};           // product name: Latin-1 alone
         DialogHandle h = ui.create_dialog(IDD_CONFIRM, confirm_dialog_proc, &details);
         QWidget* w = test::wait_for_dialog(ui, IDD_CONFIRM);
         QVERIFY(w);
