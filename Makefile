@@ -93,7 +93,8 @@ check-format: check-layers
 		{ echo "make $@: shellcheck is missing: scripts/setup test installs it" >&2; exit 1; }
 	@$(SHELL_FILES); echo "$$files" | xargs shellcheck -x
 
-# Every include of the core goes down the layers (ARCHITECTURE.md); also part of check-format.
+# Every include and forward declaration of the core goes down the layers (ARCHITECTURE.md);
+# also part of check-format, and the `layers` test of `make test`.
 check-layers:
 	@scripts/check-layers
 

@@ -4,9 +4,8 @@
 // of it (the main thread, the request worker or the TFTP listener).
 #pragma once
 
-#include <cstdint>
-
-#include "common/state.h"
+#include "app/request_page.h"
+#include "ui/port.h"
 #include "web/http.h"
 
 namespace zoq {
@@ -19,12 +18,6 @@ const char* http_failure_message(HttpFailure failure);
 
 // run_request's worker handler: the box and the end, on the worker thread, while the calling
 // thread's progress dialog goes on.
-void end_run_on_http_failure(UpgradeState& state, HttpFailure failure);
-
-// One request to the device's web server (port 80, from local port 23456 up) into `buffer`
-// (RESPONSE_CAPACITY + 1 bytes). Ends the run on a Cancel or a refused worker; otherwise
-// returns the number of bytes that came back (0: none).
-int request_page(UpgradeState& state, std::uint32_t local_ip, std::uint32_t device_ip,
-                 const char* path, char* buffer);
+void end_run_on_http_failure(Toolkit& ui, HttpFailure failure);
 
 }  // namespace zoq

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "app/state.h"
 #include "common/text.h"
 #include "os/image.h"
 #include "res/templates.h"
@@ -83,10 +84,6 @@ std::uint32_t restart_wait_units(std::string_view model_name) {
 int success_template(std::string_view model_name) {
     const ModelEntry* row = model_named(model_name);
     return row && row->success == SuccessDialog::Alternate ? IDD_SUCCESS_ALT : IDD_SUCCESS;
-}
-
-std::span<const std::uint8_t> embedded_image() {
-    return system_embedded_image();
 }
 
 void load_image_bytes(UpgradeState& state, std::span<const std::uint8_t> bytes) {

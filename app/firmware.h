@@ -2,14 +2,29 @@
 // The embedded firmware image and the model table that tells which device it is for.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string_view>
 
-#include "common/state.h"
 #include "res/short_texts.h"
 
 namespace zoq {
+
+struct UpgradeState;
+
+inline constexpr std::size_t IMAGE_HEADER_SIZE = 128;
+inline constexpr std::size_t IMAGE_VERSION_OFFSET = 0x5c;
+
+struct FirmwareImage {
+    const std::uint8_t* data = nullptr;  // stays valid for the life of the process
+    std::uint32_t size = 0;
+    std::array<std::uint8_t, IMAGE_HEADER_SIZE> header{};
+    // The NUL-terminated version text at header offset 0x5c (a view into `header`).
+    const char* version() const {
+        return reinterpret_cast<const char*>(header.data() + IMAGE_VERSION_OFFSET);
+    }
+};
 
 enum class TagCase { Exact, Folded };  // how the image header is compared with the tag
 enum class DeviceKind { Adapter, Phone };
@@ -39,9 +54,6 @@ const ModelEntry* model_named(std::string_view model_name);
 std::uint32_t restart_wait_units(std::string_view model_name);
 // Template of the success dialog for the model: 113 or 111.
 int success_template(std::string_view model_name);
-
-// The image built into the program.
-std::span<const std::uint8_t> embedded_image();
 
 // Points `state.image` at the embedded image and copies its header.
 void load_firmware_image(UpgradeState& state);

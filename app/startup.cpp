@@ -5,16 +5,11 @@
 #include "app/firmware.h"
 #include "common/clock.h"
 #include "common/trace.h"
-#include "os/host.h"
 #include "os/interfaces.h"
 #include "os/socket.h"
 #include "res/texts.h"
 
 namespace zoq {
-
-bool start_socket_layer() {
-    return open_socket_layer();
-}
 
 std::vector<std::uint32_t> order_local_ips(std::span<const InterfaceAddress> interfaces) {
     std::vector<std::uint32_t> kept;
@@ -44,11 +39,7 @@ void collect_local_ips(UpgradeState& state, std::span<const std::uint32_t> addre
 }
 
 void start_up(UpgradeState& state) {
-    if (!start_socket_layer()) end_run(*state.instance, MSG_WINSOCK_INIT);
-    state.host_name.fill(0);
-    // Room for 127 bytes with the terminator: at most 126 characters are kept.
-    read_host_name(state.host_name.data(), 127);
-    state.host_name[126] = 0;
+    if (!open_socket_layer()) end_run(*state.instance, MSG_WINSOCK_INIT);
     auto addresses = system_ipv4_addresses();
     collect_local_ips(state, addresses);
     {

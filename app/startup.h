@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Bringing the program up: host name, the PC's addresses, an empty Digest state, the seeded
+// Bringing the program up: the socket layer, the PC's addresses, an empty Digest state, the seeded
 // generator, and the identified image.
 #pragma once
 
@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "common/state.h"
+#include "app/state.h"
 #include "os/interfaces.h"
 
 namespace zoq {
@@ -23,9 +23,6 @@ std::vector<std::uint32_t> system_ipv4_addresses();
 // Fills `local_ips` with the first eight of `addresses` (the first 0 ends the list) and sets
 // `local_ip` to the first.
 void collect_local_ips(UpgradeState& state, std::span<const std::uint32_t> addresses);
-
-// Starts the socket layer; false when the platform cannot give us IPv4 sockets.
-bool start_socket_layer();
 
 // Start-up as a whole, on the main thread before any dialog. Needs `instance` and `clock`.
 void start_up(UpgradeState& state);

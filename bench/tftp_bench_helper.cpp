@@ -25,6 +25,7 @@
 #include "common/clock.h"
 #include "common/net.h"
 #include "common/text.h"
+#include "os/image.h"
 #include "os/socket.h"
 #include "tftp/listener.h"
 #include "ui/ipv4.h"
@@ -160,9 +161,13 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "write-image") == 0) return write_image(argv[2]);
     if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "serve") == 0) {
         std::uint32_t address = LOOPBACK;
-        if (argc == 5 && parse_ipv4(argv[4], &address) != IPV4_OK) {
-            std::fprintf(stderr, "not an IPv4 address: %s\n", argv[4]);
-            return 2;
+        if (argc == 5) {
+            const Ipv4Parse parsed = parse_ipv4(argv[4]);
+            if (parsed.result != Ipv4Result::Ok) {
+                std::fprintf(stderr, "not an IPv4 address: %s\n", argv[4]);
+                return 2;
+            }
+            address = parsed.address;
         }
         return serve(argv[2], std::atoi(argv[3]), address);
     }

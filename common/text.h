@@ -13,6 +13,10 @@
 
 namespace zoq {
 
+// Fixed-width NUL-terminated text, as wide as the field the system defines.
+template <std::size_t N>
+using Text = std::array<char, N>;
+
 // Copies at most width - 1 bytes of `src` (stopping at a NUL inside it) and terminates.
 // Returns the number of bytes copied.
 inline std::size_t copy_text(char* dst, std::size_t width, std::string_view src) {

@@ -13,6 +13,6 @@ inline constexpr int FIRMWARE_RESOURCE_ID = 726;
 inline constexpr const char* FIRMWARE_RESOURCE_TYPE = "ZOQ_FIRMWARE";
 
 // The image's bytes; empty when the program carries none.
-std::span<const std::uint8_t> system_embedded_image();
+std::span<const std::uint8_t> embedded_image();
 
 }  // namespace zoq

@@ -7,7 +7,7 @@ extern "C" const std::uint8_t zoq_firmware_end[];
 
 namespace zoq {
 
-std::span<const std::uint8_t> system_embedded_image() {
+std::span<const std::uint8_t> embedded_image() {
     return {zoq_firmware_start, static_cast<std::size_t>(zoq_firmware_end - zoq_firmware_start)};
 }
 

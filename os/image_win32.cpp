@@ -8,7 +8,7 @@
 
 namespace zoq {
 
-std::span<const std::uint8_t> system_embedded_image() {
+std::span<const std::uint8_t> embedded_image() {
     static const std::span<const std::uint8_t> image = [] {
         HRSRC found = ::FindResourceA(nullptr, MAKEINTRESOURCEA(FIRMWARE_RESOURCE_ID),
                                       FIRMWARE_RESOURCE_TYPE);

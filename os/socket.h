@@ -25,10 +25,6 @@ void close_socket(int socket);
 
 bool bind_socket(int socket, const sockaddr_in& address);
 bool connect_socket(int socket, const sockaddr_in& address);
-bool listen_socket(int socket, int backlog);
-// A connection from the queue (blocking unless the socket is non-blocking), or -1.
-int accept_connection(int socket, sockaddr_in* peer);
-bool socket_local_address(int socket, sockaddr_in& address);
 
 // Byte counts, or -1. A peer that has closed makes a send fail, never end the process; an
 // interrupted call is repeated.

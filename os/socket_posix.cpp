@@ -49,26 +49,6 @@ bool connect_socket(int socket, const sockaddr_in& address) {
     return rc == 0;
 }
 
-bool listen_socket(int socket, int backlog) {
-    return ::listen(socket, backlog) == 0;
-}
-
-int accept_connection(int socket, sockaddr_in* peer) {
-    sockaddr_in ignored{};
-    socklen_t length = sizeof ignored;
-    sockaddr_in* out = peer ? peer : &ignored;
-    int rc;
-    do {
-        rc = ::accept4(socket, reinterpret_cast<sockaddr*>(out), &length, SOCK_CLOEXEC);
-    } while (rc < 0 && errno == EINTR);
-    return rc;
-}
-
-bool socket_local_address(int socket, sockaddr_in& address) {
-    socklen_t length = sizeof address;
-    return ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) == 0;
-}
-
 long send_stream(int socket, const void* data, std::size_t length) {
     ssize_t n;
     do {

@@ -73,22 +73,6 @@ bool connect_socket(int socket, const sockaddr_in& address) {
     return ::connect(handle(socket), as_address(address), sizeof address) == 0;
 }
 
-bool listen_socket(int socket, int backlog) {
-    return ::listen(handle(socket), backlog) == 0;
-}
-
-int accept_connection(int socket, sockaddr_in* peer) {
-    sockaddr_in ignored{};
-    int length = sizeof ignored;
-    sockaddr_in* out = peer ? peer : &ignored;
-    return from_handle(::accept(handle(socket), reinterpret_cast<sockaddr*>(out), &length));
-}
-
-bool socket_local_address(int socket, sockaddr_in& address) {
-    int length = sizeof address;
-    return ::getsockname(handle(socket), reinterpret_cast<sockaddr*>(&address), &length) == 0;
-}
-
 long send_stream(int socket, const void* data, std::size_t length) {
     // Winsock raises no signal for a closed peer: the failed send is all that shows.
     return ::send(handle(socket), static_cast<const char*>(data), clamp_length(length), 0);

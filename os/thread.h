@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <new>
 #include <thread>
 #include <utility>
 
@@ -22,6 +23,25 @@ class ThreadStarter {
 inline std::thread start_thread(ThreadStarter* starter, std::function<void()> body) {
     if (starter != nullptr) return starter->start(std::move(body));
     return std::thread(std::move(body));
+}
+
+enum class ThreadStartOutcome { Started, Refused };
+
+struct ThreadStart {
+    ThreadStartOutcome outcome = ThreadStartOutcome::Refused;
+    std::thread thread;  // running when Started
+};
+
+// The same without an exception: Refused when the system (or the memory for the body) gave
+// no thread.
+template <class Body>
+ThreadStart start_thread(ThreadStarter* starter, Body&& body, std::nothrow_t) noexcept {
+    try {
+        return {ThreadStartOutcome::Started,
+                start_thread(starter, std::function<void()>(std::forward<Body>(body)))};
+    } catch (...) {
+        return {};
+    }
 }
 
 }  // namespace zoq

@@ -5,14 +5,13 @@
 
 namespace zoq {
 
-int parse_ipv4(const char* text, std::uint32_t* out) {
-    *out = 0;
+Ipv4Parse parse_ipv4(const char* text) {
     // Measure at most 16 bytes: anything longer is refused without reading further.
     std::size_t length = strnlen(text, 16);
-    if (length < 7 || length > 15) return IPV4_BAD_LENGTH;
+    if (length < 7 || length > 15) return {Ipv4Result::BadLength};
     for (std::size_t i = 0; i < length; ++i) {
         char c = text[i];
-        if (!((c >= '0' && c <= '9') || c == '.' || c == '*')) return IPV4_BAD_CHARACTER;
+        if (!((c >= '0' && c <= '9') || c == '.' || c == '*')) return {Ipv4Result::BadCharacter};
     }
     std::uint32_t octets[4] = {};
     int parts = 0;
@@ -22,19 +21,18 @@ int parse_ipv4(const char* text, std::uint32_t* out) {
             ++i;
             continue;
         }
-        if (parts == 4) return IPV4_TOO_MANY_PARTS;
+        if (parts == 4) return {Ipv4Result::TooManyParts};
         // Decimal, leading zeros ignored; stop counting once past 255 so nothing overflows.
         std::uint32_t value = 0;
         while (i < length && text[i] >= '0' && text[i] <= '9') {
             if (value <= 255) value = value * 10 + static_cast<std::uint32_t>(text[i] - '0');
             ++i;
         }
-        if (value > 255) return IPV4_PART_TOO_LARGE;
+        if (value > 255) return {Ipv4Result::PartTooLarge};
         octets[parts++] = value;
     }
-    if (parts < 4) return IPV4_TOO_FEW_PARTS;
-    *out = (octets[0] << 24) | (octets[1] << 16) | (octets[2] << 8) | octets[3];
-    return IPV4_OK;
+    if (parts < 4) return {Ipv4Result::TooFewParts};
+    return {Ipv4Result::Ok, (octets[0] << 24) | (octets[1] << 16) | (octets[2] << 8) | octets[3]};
 }
 
 }  // namespace zoq

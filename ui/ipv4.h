@@ -6,17 +6,23 @@
 
 namespace zoq {
 
-enum Ipv4Result {
-    IPV4_OK = 0,
-    IPV4_PART_TOO_LARGE = 1,
-    IPV4_TOO_MANY_PARTS = 2,
-    IPV4_TOO_FEW_PARTS = 3,
-    IPV4_BAD_LENGTH = 4,
-    IPV4_BAD_CHARACTER = 5,
+// Why a text is no address; the numbers are the system's refusal codes.
+enum class Ipv4Result {
+    Ok = 0,
+    PartTooLarge = 1,
+    TooManyParts = 2,
+    TooFewParts = 3,
+    BadLength = 4,
+    BadCharacter = 5,
 };
 
-// Parses `text` (NUL-terminated) into a host-order address; `out` is 0 unless the result is
-// IPV4_OK. "." and "*" both separate parts; runs of separators count as one.
-int parse_ipv4(const char* text, std::uint32_t* out);
+struct Ipv4Parse {
+    Ipv4Result result = Ipv4Result::Ok;
+    std::uint32_t address = 0;  // host order; 0 unless `result` is Ok
+};
+
+// Parses `text` (NUL-terminated). "." and "*" both separate parts; runs of separators count as
+// one.
+Ipv4Parse parse_ipv4(const char* text);
 
 }  // namespace zoq

@@ -1,15 +1,18 @@
 // SPDX-License-Identifier: MIT
-// The two modal dialogs that frame the decision to upgrade: the warning notice first, the
-// confirmation with the device's details after the status page was read.
+// The warning notice, the first dialog of a run.
 #pragma once
+
+#include <string_view>
 
 #include "ui/port.h"
 
 namespace zoq {
 
-// Template 139; context: the UpgradeState. Ends with 1 for Continue, 0 for Cancel.
+struct NoticeDetails {
+    std::string_view model_name;  // the image's model, in the caption
+};
+
+// Template 139; context: a NoticeDetails. Ends with 1 for Continue, 0 for Cancel.
 bool notice_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, void* context);
-// Template 103; context: the UpgradeState. Ends with 1 for Upgrade, 0 for Cancel.
-bool confirm_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, void* context);
 
 }  // namespace zoq

@@ -62,13 +62,13 @@ void hex_digest(const std::uint8_t digest[16], DigestHex& out) {
     out[32] = '\0';
 }
 
-int parse_challenge(std::string_view text, DigestChallenge& digest, Random& rng) {
+ChallengeParse parse_challenge(std::string_view text, DigestChallenge& digest, Random& rng) {
     // The answer is a C text to the device and to us: a zero byte inside it ends it.
     text = text.substr(0, text.find('\0'));
     std::string_view value;
-    if (!find_value(text, "realm=\"", value)) return 1;
+    if (!find_value(text, "realm=\"", value)) return ChallengeParse::Refused;
     copy_text(digest.realm, value);
-    if (!find_value(text, "nonce=\"", value)) return 1;
+    if (!find_value(text, "nonce=\"", value)) return ChallengeParse::Refused;
     copy_text(digest.nonce, value);
     // The nonce is compared as stored (cut to its field), so a long nonce repeated by the
     // device still counts as repeated.
@@ -84,7 +84,7 @@ int parse_challenge(std::string_view text, DigestChallenge& digest, Random& rng)
     } else {
         digest.opaque[0] = '\0';
     }
-    return 0;
+    return ChallengeParse::Taken;
 }
 
 void digest_calc_ha1(const char* algorithm, const char* username, const char* realm,

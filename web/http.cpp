@@ -66,8 +66,9 @@ HttpStatus parse_status(std::string_view response, DigestChallenge& digest, Rand
     if (rest.substr(0, 3) != "401") return HttpStatus::Other;
     std::size_t label = rest.find("WWW-Authenticate:");
     if (label == std::string_view::npos) return HttpStatus::Other;
-    return parse_challenge(rest.substr(label), digest, rng) == 0 ? HttpStatus::Challenge
-                                                                 : HttpStatus::Other;
+    return parse_challenge(rest.substr(label), digest, rng) == ChallengeParse::Taken
+               ? HttpStatus::Challenge
+               : HttpStatus::Other;
 }
 
 char* extract_field(std::string_view page, std::string_view label, char* out, std::size_t max) {
@@ -90,23 +91,32 @@ char* extract_field(std::string_view page, std::string_view label, char* out, st
     return out;
 }
 
-HttpResult http_get(UpgradeState& state, std::uint32_t local_ip, std::uint16_t local_port,
-                    std::uint32_t device_ip, std::uint16_t device_port, const char* path,
-                    char* buffer, int capacity) {
+DeviceInfo read_device_info(std::string_view page, const DeviceInfo& before) {
+    DeviceInfo info = before;
+    for (const auto& entry : FIELD_LABELS) {
+        Text<128>& field = info.*entry.field;
+        extract_field(page, entry.label, field.data(), FIELD_MAX);
+    }
+    return info;
+}
+
+HttpResult http_get(const HttpEndpoints& to, const char* path, char* buffer, int capacity,
+                    const DigestShare& digest) {
     if (capacity <= 0) return {};
     Connection c;
     for (int attempt = 0; attempt < HTTP_CONNECT_ATTEMPTS && !c.socket.valid(); ++attempt) {
-        c = tcp_connect(local_ip, local_port, device_ip, device_port);
-        if (c.failure != HttpFailure::None) return {HttpOutcome::Failed, 0, c.failure};
+        c = tcp_connect(to.local_ip, to.local_port, to.device_ip, to.device_port);
+        if (c.failure == HttpFailure::NoSocket) return {HttpOutcome::NoSocket};
+        if (c.failure == HttpFailure::NoLocalPort) return {HttpOutcome::NoLocalPort};
     }
     if (!c.socket.valid()) return {};
-    HttpResult result = http_exchange(state, c.socket.fd(), path, buffer, capacity);
+    HttpResult result = http_exchange(c.socket.fd(), path, buffer, capacity, digest);
     c.socket.close();
     return result;
 }
 
-HttpResult http_exchange(UpgradeState& state, int socket, const char* path, char* buffer,
-                         int capacity) {
+HttpResult http_exchange(int socket, const char* path, char* buffer, int capacity,
+                         const DigestShare& share) {
     if (capacity <= 0) return {};
     RequestWriter w{buffer, static_cast<std::size_t>(capacity)};
     w.put("GET ");
@@ -116,8 +126,8 @@ HttpResult http_exchange(UpgradeState& state, int socket, const char* path, char
     {
         // Another request (the completion check on the TFTP thread) may compose at the same
         // moment: the nonce count and the challenge change only under the lock.
-        LockGuard lock(state.shared_mutex);
-        DigestChallenge& digest = state.digest;
+        LockGuard lock(*share.mutex);
+        DigestChallenge& digest = *share.digest;
         if (digest.password[0] != '\0') {
             ++digest.nonce_count;
             copy_text(digest.uri, path);
@@ -147,14 +157,8 @@ HttpResult http_exchange(UpgradeState& state, int socket, const char* path, char
 
     HttpStatus status;
     {
-        LockGuard lock(state.shared_mutex);
-        status = parse_status(response, state.digest, state.rng);
-        if (status != HttpStatus::Challenge && total > 0) {
-            for (const auto& entry : FIELD_LABELS) {
-                Text<128>& field = state.device_info.*entry.field;
-                extract_field(response, entry.label, field.data(), FIELD_MAX);
-            }
-        }
+        LockGuard lock(*share.mutex);
+        status = parse_status(response, *share.digest, *share.rng);
     }
     // Outside the lock: a trace write may block on a slow standard error.
     trace("HTTP status class %d\n", static_cast<int>(status));

@@ -7,10 +7,21 @@
 #include <cstdint>
 #include <string_view>
 
-#include "common/state.h"
+#include "common/random.h"
+#include "common/text.h"
 #include "os/socket.h"
+#include "web/digest.h"
 
 namespace zoq {
+
+// The five values of the device's status page.
+struct DeviceInfo {
+    Text<128> product_name{};
+    Text<128> serial_number{};
+    Text<128> mac_address{};
+    Text<128> hardware_version{};
+    Text<128> software_version{};
+};
 
 // Every request names this host, whatever the device's address: the device expects it.
 inline constexpr const char* HTTP_HOST_LINE = "Host: 192.168.2.110\r\n";
@@ -38,28 +49,36 @@ struct Connection {
 Connection tcp_connect(std::uint32_t local_ip, std::uint16_t local_port, std::uint32_t remote_ip,
                        std::uint16_t remote_port);
 
+// Where one request goes: from `local_ip` (0: any), local port `local_port` or one of the next
+// hundred, to the device's `device_ip`:`device_port`.
+struct HttpEndpoints {
+    std::uint32_t local_ip = 0;
+    std::uint16_t local_port = 0;
+    std::uint32_t device_ip = 0;
+    std::uint16_t device_port = 0;
+};
+
 enum class HttpOutcome {
-    Answer,     // `received` bytes came back (0: no connection, or nothing before the end)
-    Challenge,  // the device asked for credentials with a usable challenge, now in `digest`
-    Failed,     // no request could be made: `failure` says why
+    Answer,       // `received` bytes came back (0: no connection, or nothing before the end)
+    Challenge,    // the device asked for credentials with a usable challenge, now in the share
+    NoSocket,     // no request was made: the system gave no TCP socket
+    NoLocalPort,  // no request was made: the first local port and the next hundred were taken
 };
 
 struct HttpResult {
     HttpOutcome outcome = HttpOutcome::Answer;
-    int received = 0;
-    HttpFailure failure = HttpFailure::None;
+    int received = 0;  // of an Answer or a Challenge
 };
 
 // One GET of `path`. `buffer` holds `capacity` + 1 bytes: the request, then the raw answer,
-// zero-terminated. Fills `state.device_info` from any answer but a challenge.
-HttpResult http_get(UpgradeState& state, std::uint32_t local_ip, std::uint16_t local_port,
-                    std::uint32_t device_ip, std::uint16_t device_port, const char* path,
-                    char* buffer, int capacity);
+// zero-terminated. Credentials come from the share's record when it holds a password.
+HttpResult http_get(const HttpEndpoints& to, const char* path, char* buffer, int capacity,
+                    const DigestShare& digest);
 
 // The exchange on a connected socket: the request, the whole answer up to the device's end of
-// the connection (or `capacity` bytes), its class and the values. An Answer or a Challenge.
-HttpResult http_exchange(UpgradeState& state, int socket, const char* path, char* buffer,
-                         int capacity);
+// the connection (or `capacity` bytes) and its class. An Answer or a Challenge.
+HttpResult http_exchange(int socket, const char* path, char* buffer, int capacity,
+                         const DigestShare& digest);
 
 // The class of an answer; the numbers are those the trace prints.
 enum class HttpStatus {
@@ -76,6 +95,9 @@ HttpStatus parse_status(std::string_view response, DigestChallenge& digest, Rand
 // Copies the value that follows `label` and its tags into `out` (at most `max` characters and
 // a zero byte, so `out` holds `max` + 1). Returns `out`, or null when nothing was written.
 char* extract_field(std::string_view page, std::string_view label, char* out, std::size_t max);
+
+// The values of a status page: those whose label `page` carries, and the others as in `before`.
+DeviceInfo read_device_info(std::string_view page, const DeviceInfo& before);
 
 // The labels of the status page, in the order they are searched, with their fields.
 struct FieldLabel {

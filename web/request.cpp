@@ -1,22 +1,19 @@
 // SPDX-License-Identifier: MIT
 #include "web/request.h"
 
-#include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <exception>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 
 #include "common/text.h"
 #include "common/trace.h"
 #include "os/thread.h"
-#include "res/templates.h"
-#include "res/texts.h"
-#include "ui/helpers.h"
 #include "web/http.h"
+#include "web/md5.h"
 
 namespace zoq {
 namespace {
@@ -25,7 +22,11 @@ namespace {
 // Cancel must not take the worker's arguments or its end with it.
 struct WorkerJob {
     std::string path;
-    RequestParams params;
+    HttpEndpoints to;
+    char* buffer = nullptr;
+    int capacity = 0;
+    DigestShare digest;
+    WorkerFailureHandler on_failure;
     std::mutex mutex;
     std::condition_variable ended_cv;
     bool ended = false;
@@ -45,59 +46,8 @@ ChallengeStep after_challenge(const DigestChallenge& digest, int repeats) {
                : ChallengeStep::AskPassword;
 }
 
-HttpResult request_worker(UpgradeState& state, const RequestParams& p) {
-    return http_get(state, p.local_ip, p.local_port, p.device_ip, p.device_port, p.path, p.buffer,
-                    p.capacity);
-}
-
-bool progress_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, void* context) {
-    auto& progress = *static_cast<ProgressDialog*>(context);
-    if (event.kind == EventKind::Opened) {
-        Text<80> caption{};
-        format_text(caption, "Connecting with ZOQ@%s", progress.state->device_ip_text.data());
-        ui.set_caption(dialog, text_of(caption));
-        center_window(ui, dialog);
-        ui.progress_set_range(dialog, IDC_PROGRESS, 0, PROGRESS_MAX);
-        return true;
-    }
-    if (event.control == ID_CANCEL) {
-        // The worker may be blocked in connect or receive for minutes: it is not waited for.
-        ui.destroy_dialog(dialog);
-        progress.cancelled = true;
-        return true;
-    }
-    return false;
-}
-
-bool password_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, void* context) {
-    auto& state = *static_cast<UpgradeState*>(context);
-    if (event.kind == EventKind::Opened) {
-        ui.set_item_text(dialog, IDC_INTRO, PASSWORD_EXPLANATION_TEXT);
-        ui.set_item_text(dialog, IDC_USERNAME, "admin");
-        ui.set_focus(dialog, IDC_PASSWORD);
-        center_window(ui, dialog);
-        return false;
-    }
-    if (event.control == ID_OK) {
-        std::string user = ui.get_item_text(dialog, IDC_USERNAME);
-        std::string password = ui.get_item_text(dialog, IDC_PASSWORD);
-        {
-            // The completion check's request may be composing on another thread.
-            LockGuard lock(state.shared_mutex);
-            copy_text(state.digest.username.data(), CREDENTIAL_MAX + 1, user);
-            copy_text(state.digest.password.data(), CREDENTIAL_MAX + 1, password);
-        }
-        std::fill(password.begin(), password.end(), '\0');
-        ui.end_dialog(dialog, 1);
-        return true;
-    }
-    return end_on_ok_cancel(ui, dialog, event);
-}
-
-RequestResult run_request(UpgradeState& state, std::uint32_t local_ip, std::uint16_t local_port,
-                          std::uint32_t device_ip, std::uint16_t device_port, const char* path,
-                          char* buffer, int capacity, WorkerFailureHandler on_failure) {
-    Toolkit& ui = *state.instance;
+RequestResult run_request(const DeviceRequest& request) {
+    RequestProgress& progress = *request.progress;
     int pump_counter = 0;
     int position = 0;
     int repeats = 0;
@@ -105,38 +55,47 @@ RequestResult run_request(UpgradeState& state, std::uint32_t local_ip, std::uint
         std::shared_ptr<WorkerJob> job;
         try {
             job = std::make_shared<WorkerJob>();
+            job->path = request.path;
+            job->on_failure = request.on_failure;
         } catch (const std::bad_alloc&) {
             return {RequestOutcome::NoWorker};
         }
-        job->path = path;
-        job->params = {local_ip,          local_port, device_ip, device_port,
-                       job->path.c_str(), buffer,     capacity};
-        ProgressDialog progress{&state};
-        DialogHandle dialog = ui.create_dialog(IDD_PROGRESS, progress_dialog_proc, &progress);
-        std::thread worker;
-        try {
-            worker = start_thread(state.threads, [&state, job, on_failure] {
-                HttpResult result = request_worker(state, job->params);
-                if (result.outcome == HttpOutcome::Failed) {
-                    if (on_failure) on_failure(state, result.failure);
+        job->to = request.to;
+        job->buffer = request.buffer;
+        job->capacity = request.capacity;
+        job->digest = request.digest;
+        progress.start();
+        ThreadStart started = start_thread(
+            request.threads,
+            [job] {
+                HttpResult result =
+                    http_get(job->to, job->path.c_str(), job->buffer, job->capacity, job->digest);
+                if (result.outcome == HttpOutcome::NoSocket ||
+                    result.outcome == HttpOutcome::NoLocalPort) {
+                    if (job->on_failure) {
+                        job->on_failure(result.outcome == HttpOutcome::NoSocket
+                                            ? HttpFailure::NoSocket
+                                            : HttpFailure::NoLocalPort);
+                    }
                     result = {};
                 }
                 std::lock_guard lock(job->mutex);
                 job->result = result;
                 job->ended = true;
                 job->ended_cv.notify_all();
-            });
-        } catch (const std::exception&) {
-            ui.destroy_dialog(dialog);
+            },
+            std::nothrow);
+        if (started.outcome != ThreadStartOutcome::Started) {
+            progress.finish();
             return {RequestOutcome::NoWorker};
         }
+        std::thread& worker = started.thread;
         for (;;) {
             {
                 std::lock_guard lock(job->mutex);
                 if (job->ended) break;
             }
-            ui.pump(dialog, false);
-            if (progress.cancelled) {
+            if (progress.poll()) {
                 worker.detach();
                 return {RequestOutcome::Cancelled};
             }
@@ -147,12 +106,12 @@ RequestResult run_request(UpgradeState& state, std::uint32_t local_ip, std::uint
                                        [&job] { return job->ended; });
             }
             if (++pump_counter == PUMPS_PER_STEP) {
-                ui.progress_set_pos(dialog, IDC_PROGRESS, position);
+                progress.update(position);
                 if (++position > PROGRESS_MAX) position = 0;
                 pump_counter = 0;
             }
         }
-        ui.destroy_dialog(dialog);
+        progress.finish();
         worker.join();
         if (job->result.outcome != HttpOutcome::Challenge) {
             return {RequestOutcome::Answer, job->result.received};
@@ -160,18 +119,24 @@ RequestResult run_request(UpgradeState& state, std::uint32_t local_ip, std::uint
 
         bool repeat_silently;
         {
-            LockGuard lock(state.shared_mutex);
+            LockGuard lock(*request.digest.mutex);
             repeat_silently =
-                after_challenge(state.digest, repeats) == ChallengeStep::RepeatSilently;
+                after_challenge(*request.digest.digest, repeats) == ChallengeStep::RepeatSilently;
         }
         if (repeat_silently) {
             trace("HTTP repeat with a new nonce\n");
             repeats = 1;
             continue;
         }
-        if (ui.dialog_box(IDD_PASSWORD, password_dialog_proc, &state) == 0) {
-            return {RequestOutcome::Cancelled};
+        Credentials typed;
+        if (!progress.ask_credentials(typed)) return {RequestOutcome::Cancelled};
+        {
+            // The completion check's request may be composing on another thread.
+            LockGuard lock(*request.digest.mutex);
+            copy_text(request.digest.digest->username, text_of(typed.username));
+            copy_text(request.digest.digest->password, text_of(typed.password));
         }
+        wipe(typed.password.data(), typed.password.size());
         repeats = 0;
     }
 }

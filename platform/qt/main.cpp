@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/state.h"
 #include "app/workflow.h"
 #include "common/clock.h"
-#include "common/state.h"
 #include "platform/qt/qt_toolkit.h"
 
 namespace {

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // zoq-upgrade.exe: one firmware upgrade, run on the Win32 dialog manager.
+#include "app/state.h"
 #include "app/workflow.h"
 #include "common/clock.h"
-#include "common/state.h"
 #include "platform/win32/win32_toolkit.h"
 #include "platform/win32/windows_api.h"
 

@@ -24,6 +24,7 @@
 #include "app/workflow.h"
 #include "common/clock.h"
 #include "common/net.h"
+#include "os/image.h"
 #include "platform/scripted/scripted_toolkit.h"
 #include "res/templates.h"
 #include "tests/net/fake_device.h"

@@ -22,8 +22,9 @@
 #include <string_view>
 #include <vector>
 
+#include "app/request_page.h"
+#include "app/state.h"
 #include "common/net.h"
-#include "common/state.h"
 #include "common/text.h"
 #include "os/socket.h"
 #include "web/http.h"
@@ -83,8 +84,10 @@ int exchange(zoq::UpgradeState& state, std::string_view answer, const char* path
     }
     ::shutdown(device.fd(), SHUT_WR);
     // The bytes that came back, or -1 for a usable challenge.
-    const zoq::HttpResult r = zoq::http_exchange(state, program.fd(), path, buffer, capacity);
+    const zoq::HttpResult r = zoq::http_exchange(program.fd(), path, buffer, capacity,
+                                                 {&state.shared_mutex, &state.digest, &state.rng});
     const int result = r.outcome == zoq::HttpOutcome::Challenge ? -1 : r.received;
+    zoq::keep_device_info(state, buffer, result);
     request = read_all(device.fd());
     return result;
 }

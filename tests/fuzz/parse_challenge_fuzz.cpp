@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     zoq::copy_text(digest.password, "pw");
     zoq::copy_text(digest.uri, "/admin/advanced");
     zoq::Random rng;
-    int result = zoq::parse_challenge({bytes.get(), size}, digest, rng);
+    const int result = static_cast<int>(zoq::parse_challenge({bytes.get(), size}, digest, rng));
     if (result != 0 && result != 1) __builtin_trap();
     digest.nonce_count = 1;
     char line[zoq::AUTHORIZATION_LINE_SIZE];

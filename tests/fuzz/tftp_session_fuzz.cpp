@@ -24,8 +24,8 @@
 #include <vector>
 
 #include "app/firmware.h"
+#include "app/state.h"
 #include "common/net.h"
-#include "common/state.h"
 #include "common/text.h"
 #include "os/heartbeat.h"
 #include "os/socket.h"

@@ -12,8 +12,8 @@
 #include <thread>
 
 #include "app/failure.h"
+#include "app/state.h"
 #include "common/process.h"
-#include "common/state.h"
 #include "common/text.h"
 #include "gui_support.h"
 #include "res/templates.h"
@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
     } else if (scenario == "worker-message-then-end") {
         // A socket failure on the request worker while the main thread pumps the progress
         // dialog: the message, then the end from the worker.
-        ProgressDialog progress{state};
+        ProgressDialog progress{text_of(state->device_ip_text)};
         DialogHandle p = ui.create_dialog(IDD_PROGRESS, progress_dialog_proc, &progress);
         std::thread([&ui] {
             show_error(ui, MSG_HTTP_OPEN);
@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
         }
     } else if (scenario == "gui-cancel") {
         // Cancel in the progress dialog of a request run on the main thread.
-        ProgressDialog progress{state};
+        ProgressDialog progress{text_of(state->device_ip_text)};
         DialogHandle p = ui.create_dialog(IDD_PROGRESS, progress_dialog_proc, &progress);
         play_user(ui, IDD_PROGRESS);
         for (;;) {

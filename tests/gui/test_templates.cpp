@@ -18,13 +18,14 @@
 #include <memory>
 
 #include "app/firmware.h"
-#include "common/state.h"
+#include "app/state.h"
+#include "app/workflow.h"
 #include "common/text.h"
 #include "gui_support.h"
 #include "res/templates.h"
 #include "res/texts.h"
+#include "ui/confirm.h"
 #include "ui/helpers.h"
-#include "ui/notice.h"
 
 using namespace zoq;
 using zoq::test::Recorder;
@@ -374,14 +375,13 @@ class TemplateTests : public QObject {
     // character per byte (Latin-1) where they are not, never replacement characters.
     void device_values_keep_their_bytes() {
         QtToolkit ui;
-        auto state = std::make_unique<UpgradeState>();
-        load_firmware_image(*state);
-        copy_text(state->device_info.product_name, "Caf\xe9");             // Latin-1 alone
-        copy_text(state->device_info.serial_number, "Caf\xc3\xa9");        // the same in UTF-8
-        copy_text(state->device_info.mac_address, "\xc3\x28\xff-\x80");    // broken sequences
-        copy_text(state->device_info.hardware_version, "\xe2\x82\xac 1");  // valid, 3 bytes
-        copy_text(state->device_info.software_version, "\xed\xa0\x80");    // a UTF-16 half
-        DialogHandle h = ui.create_dialog(IDD_CONFIRM, confirm_dialog_proc, state.get());
+        ConfirmDetails details{"5.2.13(004)",
+                               "Caf\xc3\xa9",        // serial number: Latin-1's text in UTF-8
+                               "\xc3\x28\xff-\x80",  // MAC address: broken sequences
+                               "\xed\xa0\x80",       // software version: a UTF-16 half
+                               "\xe2\x82\xac 1",     // hardware version: valid, 3 bytes
+                               "Caf\xe9"};           // product name: Latin-1 alone
+        DialogHandle h = ui.create_dialog(IDD_CONFIRM, confirm_dialog_proc, &details);
         QWidget* w = test::wait_for_dialog(ui, IDD_CONFIRM);
         QVERIFY(w);
         auto shown = [&](int id) {
@@ -520,7 +520,7 @@ class TemplateTests : public QObject {
             caption = w->windowTitle();
             QTest::keyClick(focus_of(w), Qt::Key_Return);
         });
-        QCOMPARE(ui.dialog_box(IDD_NOTICE, notice_dialog_proc, &state), 0);
+        QCOMPARE(show_notice(ui, state), 0);
         QCOMPARE(caption, QStringLiteral("ZOQ-4502 Firmware Upgrade"));
 
         QTimer::singleShot(0, [&] {
@@ -529,7 +529,7 @@ class TemplateTests : public QObject {
             QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("control_1")),
                               Qt::LeftButton);
         });
-        QCOMPARE(ui.dialog_box(IDD_NOTICE, notice_dialog_proc, &state), 1);
+        QCOMPARE(show_notice(ui, state), 1);
         QVERIFY(ui.find_dialog(IDD_NOTICE) == NO_DIALOG);
     }
 };

@@ -14,8 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include "app/request_page.h"
+#include "app/state.h"
 #include "common/net.h"
-#include "common/state.h"
 #include "os/socket.h"
 #include "platform/scripted/scripted_toolkit.h"
 #include "tests/support/sockets.h"
@@ -50,7 +51,7 @@ class FakeDevice {
         reuse_address(listener_.fd());
         sockaddr_in addr{};
         fill_sockaddr(ip, port, addr);
-        ok_ = bind_socket(listener_.fd(), addr) && listen_socket(listener_.fd(), backlog);
+        ok_ = bind_socket(listener_.fd(), addr) && test::listen_socket(listener_.fd(), backlog);
         if (ok_ && handler_) thread_ = std::thread([this] { serve(); });
     }
     ~FakeDevice() { stop(); }
@@ -81,7 +82,7 @@ class FakeDevice {
         while (!stopping_) {
             if (!wait_readable(listener_.fd(), 10)) continue;
             sockaddr_in peer{};
-            Socket c(accept_connection(listener_.fd(), &peer));
+            Socket c(test::accept_connection(listener_.fd(), &peer));
             if (!c.valid()) continue;
             Received r;
             read_sockaddr(peer, r.peer_ip, r.peer_port);
@@ -165,10 +166,11 @@ inline void expect_status_page_values(const DeviceInfo& info) {
 // A request as every caller in the program makes it: from the PC at 127.0.0.1, local port
 // 23456 up, to the device at 127.0.0.2:80, into the shared response buffer.
 // The bytes that came back (0: none); a Cancel or a refused worker fails the test.
-inline int run_device_request(UpgradeState& state, const char* path = STATUS_PAGE_PATH) {
-    const RequestResult r = run_request(state, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80, path,
-                                        state.response_buffer.data(), RESPONSE_CAPACITY, nullptr);
+inline int request_device(UpgradeState& state, const char* path = STATUS_PAGE_PATH) {
+    const RequestResult r =
+        run_device_request(state, PC_IP, DEVICE_IP, path, state.response_buffer.data(), nullptr);
     EXPECT_EQ(r.outcome, RequestOutcome::Answer);
+    keep_device_info(state, state.response_buffer.data(), r.received);
     return r.received;
 }
 

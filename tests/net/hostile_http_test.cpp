@@ -31,7 +31,7 @@ struct HostileHttp : ::testing::Test {
         state->rng.seed(7);
         ui.set_unscripted_timeout_ms(5000);
     }
-    int run() { return test::run_device_request(*state); }
+    int run() { return test::request_device(*state); }
     int count(const std::string& line) const { return test::count_records(ui, line); }
     // What stands in the buffer after the call, up to its terminator.
     std::string buffer_text() const { return std::string(state->response_buffer.data()); }

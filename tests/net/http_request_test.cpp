@@ -61,7 +61,7 @@ struct RunRequest : ::testing::Test {
         copy_text(state->device_ip_text, "127.0.0.2");
         state->rng.seed(99);
     }
-    int run(const char* path = STATUS_PAGE_PATH) { return test::run_device_request(*state, path); }
+    int run(const char* path = STATUS_PAGE_PATH) { return test::request_device(*state, path); }
     int count(const std::string& line) const { return test::count_records(ui, line); }
     // Credentials typed earlier in the run, under a nonce the device no longer accepts.
     void store_stale_credentials() {
@@ -247,9 +247,8 @@ TEST_F(RunRequest, CancelInThePasswordDialogReturnsCancelled) {
         ui.on_open(IDD_PASSWORD, {ScriptAction::press(ID_CANCEL)});
         auto state = std::make_unique<UpgradeState>();
         state->instance = &ui;
-        record_outcome(fd,
-                       run_request(*state, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80, STATUS_PAGE_PATH,
-                                   state->response_buffer.data(), RESPONSE_CAPACITY, nullptr));
+        record_outcome(fd, run_device_request(*state, PC_IP, DEVICE_IP, STATUS_PAGE_PATH,
+                                              state->response_buffer.data(), nullptr));
     });
     EXPECT_TRUE(result.exited);
     EXPECT_EQ(result.exit_code, 99);  // the body returned
@@ -271,9 +270,8 @@ test::ChildResult cancel_in_progress(
             // ends as soon as the body returns).
             auto* state = new UpgradeState;
             state->instance = &ui;
-            record_outcome(
-                fd, run_request(*state, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80, STATUS_PAGE_PATH,
-                                state->response_buffer.data(), RESPONSE_CAPACITY, nullptr));
+            record_outcome(fd, run_device_request(*state, PC_IP, DEVICE_IP, STATUS_PAGE_PATH,
+                                                  state->response_buffer.data(), nullptr));
         },
         20000);
 }
@@ -336,10 +334,10 @@ TEST_F(RunRequest, CompletionCheckRunsWhileTheTriggerIsStillBlocked) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     ASSERT_EQ(device.count(), 1u);
-    const RequestResult check =
-        run_request(*state, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80, STATUS_PAGE_PATH,
-                    state->completion_buffer.data(), RESPONSE_CAPACITY, nullptr);
+    const RequestResult check = run_device_request(*state, PC_IP, DEVICE_IP, STATUS_PAGE_PATH,
+                                                   state->completion_buffer.data(), nullptr);
     EXPECT_GT(check.received, 0);
+    keep_device_info(*state, state->completion_buffer.data(), check.received);
     EXPECT_EQ(std::string(state->completion_buffer.data()), test::page_answer());
     device.stop();
     trigger.join();

@@ -64,7 +64,7 @@ TEST(OsSockets, DatagramsArriveWholeWithTheirSender) {
 TEST(OsSockets, LocalAddressIsTheBoundOne) {
     Socket s = bound_udp(PC, 40071);
     sockaddr_in a{};
-    ASSERT_TRUE(socket_local_address(s.fd(), a));
+    ASSERT_TRUE(test::socket_local_address(s.fd(), a));
     std::uint32_t ip = 0;
     std::uint16_t port = 0;
     read_sockaddr(a, ip, port);
@@ -95,12 +95,12 @@ TEST(OsSockets, SendingToAStreamWhosePeerIsGoneFailsWithoutEndingTheProcess) {
     sockaddr_in a{};
     fill_sockaddr(DEVICE, 40080, a);
     ASSERT_TRUE(bind_socket(listener.fd(), a));
-    ASSERT_TRUE(listen_socket(listener.fd(), 4));
+    ASSERT_TRUE(test::listen_socket(listener.fd(), 4));
     Socket client(open_tcp_socket());
     ASSERT_TRUE(connect_socket(client.fd(), a));
     sockaddr_in peer{};
     {
-        Socket accepted(accept_connection(listener.fd(), &peer));
+        Socket accepted(test::accept_connection(listener.fd(), &peer));
         ASSERT_TRUE(accepted.valid());
         std::uint32_t ip = 0;
         std::uint16_t port = 0;

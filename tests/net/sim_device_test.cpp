@@ -65,7 +65,9 @@ std::string field(const std::string& page, const char* label) {
 std::string authorization_for(const std::string& answer, const std::string& path,
                               const std::string& password, DigestChallenge& digest, Random& rng) {
     std::size_t at = answer.find("WWW-Authenticate:");
-    if (at == std::string::npos || parse_challenge(answer.substr(at), digest, rng) != 0) return {};
+    if (at == std::string::npos ||
+        parse_challenge(answer.substr(at), digest, rng) != ChallengeParse::Taken)
+        return {};
     copy_text(digest.username, "admin");
     copy_text(digest.password, password);
     copy_text(digest.uri, path);

@@ -39,7 +39,7 @@ class StatusResponder {
         sockaddr_in a{};
         fill_sockaddr(LOOPBACK_DEVICE, 80, a);
         EXPECT_TRUE(bind_socket(listen_.fd(), a));
-        EXPECT_TRUE(listen_socket(listen_.fd(), 16));
+        EXPECT_TRUE(test::listen_socket(listen_.fd(), 16));
         thread_ = std::thread([this] { serve(); });
     }
     ~StatusResponder() {
@@ -52,7 +52,7 @@ class StatusResponder {
     void serve() {
         while (!stop_) {
             if (!wait_readable(listen_.fd(), 20)) continue;
-            Socket c(accept_connection(listen_.fd(), nullptr));
+            Socket c(test::accept_connection(listen_.fd(), nullptr));
             if (!c.valid()) continue;
             if (connections_++ < silent_) continue;
             std::string request;

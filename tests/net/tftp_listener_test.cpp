@@ -227,7 +227,7 @@ TEST(TftpListener, TakenPortSixtyNineGivesSeventy) {
     EXPECT_EQ(listener.local_ip, LOOPBACK_PC);
     // Bound on the chosen address itself, not on the wildcard.
     sockaddr_in a{};
-    ASSERT_TRUE(socket_local_address(listener.socket.fd(), a));
+    ASSERT_TRUE(test::socket_local_address(listener.socket.fd(), a));
     std::uint32_t ip = 0;
     std::uint16_t port = 0;
     read_sockaddr(a, ip, port);

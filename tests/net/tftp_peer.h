@@ -11,6 +11,7 @@
 
 #include "common/net.h"
 #include "os/socket.h"
+#include "tests/support/sockets.h"
 
 namespace zoq::test {
 
@@ -69,7 +70,7 @@ class UdpPeer {
         sockaddr_in a{};
         fill_sockaddr(ip, port, a);
         bound_ = bind_socket(socket_.fd(), a);
-        socket_local_address(socket_.fd(), a);
+        test::socket_local_address(socket_.fd(), a);
         std::uint32_t host = 0;
         read_sockaddr(a, host, port_);
     }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/firmware.h"
+#include "os/image.h"
 #include "tests/net/session_rig.h"
 
 namespace zoq {

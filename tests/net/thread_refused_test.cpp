@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "app/failure.h"
+#include "app/state.h"
 #include "app/trigger.h"
-#include "common/state.h"
 #include "os/socket.h"
 #include "os/thread.h"
 #include "platform/scripted/scripted_toolkit.h"

@@ -128,7 +128,7 @@ struct LighttpdDigest : ::testing::Test {
         copy_text(state->device_ip_text, "127.0.0.2");
         state->rng.seed(2024);
     }
-    int run(const char* path = STATUS_PAGE_PATH) { return test::run_device_request(*state, path); }
+    int run(const char* path = STATUS_PAGE_PATH) { return test::request_device(*state, path); }
     int count(const std::string& line) const { return test::count_records(ui, line); }
     void expect_five_values() const { test::expect_status_page_values(state->device_info); }
 };
@@ -176,10 +176,12 @@ TEST_F(LighttpdDigest, ExchangeWithoutTheRunner) {
     ASSERT_TRUE(server.ready()) << server.log("error.log");
     // The bytes that came back, or -1 for a usable challenge.
     auto get = [&] {
-        const HttpResult r =
-            http_get(*state, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80, STATUS_PAGE_PATH,
-                     state->response_buffer.data(), RESPONSE_CAPACITY);
-        return r.outcome == HttpOutcome::Challenge ? -1 : r.received;
+        const HttpResult r = http_get({PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80}, STATUS_PAGE_PATH,
+                                      state->response_buffer.data(), RESPONSE_CAPACITY,
+                                      {&state->shared_mutex, &state->digest, &state->rng});
+        if (r.outcome == HttpOutcome::Challenge) return -1;
+        keep_device_info(*state, state->response_buffer.data(), r.received);
+        return r.received;
     };
     EXPECT_EQ(get(), -1);
     EXPECT_STREQ(state->digest.realm.data(), "ZOQ");
@@ -211,9 +213,8 @@ TEST_F(LighttpdDigest, ShaOnlyServerKeepsAsking) {
     ui.on_open(IDD_PASSWORD,
                {ScriptAction::type(IDC_PASSWORD, "secret"), ScriptAction::press(ID_OK)});
     ui.on_open(IDD_PASSWORD, {ScriptAction::press(ID_CANCEL)});
-    const RequestResult r =
-        run_request(*state, PC_IP, HTTP_LOCAL_PORT, DEVICE_IP, 80, STATUS_PAGE_PATH,
-                    state->response_buffer.data(), RESPONSE_CAPACITY, nullptr);
+    const RequestResult r = run_device_request(*state, PC_IP, DEVICE_IP, STATUS_PAGE_PATH,
+                                               state->response_buffer.data(), nullptr);
     EXPECT_EQ(r.outcome, RequestOutcome::Cancelled);
     EXPECT_EQ(count("open 104"), 2);
     EXPECT_EQ(count("open 105"), 3);

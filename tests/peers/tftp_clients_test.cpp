@@ -17,6 +17,7 @@
 #include "app/firmware.h"
 #include "common/clock.h"
 #include "common/text.h"
+#include "os/image.h"
 #include "platform/scripted/scripted_toolkit.h"
 #include "res/templates.h"
 #include "tests/support/peer.h"

@@ -15,15 +15,14 @@
 
 #include "app/completion.h"
 #include "app/startup.h"
+#include "app/state.h"
+#include "app/workflow.h"
 #include "common/clock.h"
 #include "common/process.h"
-#include "common/state.h"
 #include "common/text.h"
 #include "res/templates.h"
 #include "res/texts.h"
 #include "tftp/session.h"
-#include "ui/address.h"
-#include "ui/notice.h"
 #include "ui/port.h"
 #include "web/request.h"
 
@@ -105,21 +104,21 @@ inline void listener_like(Toolkit& ui, UpgradeState& state, int template_id) {
     set(report.software_version, state->image.version());
     switch (template_id) {
         case IDD_NOTICE:
-            ui.dialog_box(template_id, notice_dialog_proc, state);
+            show_notice(ui, *state);
             break;
         case IDD_ADDRESS:
         case IDD_ADDRESS_PHONE:
-            ui.dialog_box(template_id, address_dialog_proc, state);
+            choose_addresses(ui, *state);
             break;
         case IDD_CONFIRM:
-            ui.dialog_box(template_id, confirm_dialog_proc, state);
+            confirm_upgrade(ui, *state);
             break;
         case IDD_PASSWORD:
-            ui.dialog_box(template_id, password_dialog_proc, state);
+            ui.dialog_box(template_id, password_dialog_proc, new Credentials);
             break;
         case IDD_PROGRESS: {
-            DialogHandle d =
-                ui.create_dialog(template_id, progress_dialog_proc, new ProgressDialog{state});
+            DialogHandle d = ui.create_dialog(template_id, progress_dialog_proc,
+                                              new ProgressDialog{text_of(state->device_ip_text)});
             ui.progress_set_pos(d, IDC_PROGRESS, 42);
             ui.idle();
             break;  // idle() never returns

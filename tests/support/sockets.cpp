@@ -3,6 +3,7 @@
 
 #if defined(_WIN32)
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #else
 #include <sys/socket.h>
 #endif
@@ -11,6 +12,41 @@
 #include <thread>
 
 namespace zoq::test {
+namespace {
+
+#if defined(_WIN32)
+using Handle = SOCKET;
+#else
+using Handle = int;
+#endif
+
+Handle handle(int socket) {
+    return static_cast<Handle>(static_cast<unsigned>(socket));
+}
+
+}  // namespace
+
+bool listen_socket(int socket, int backlog) {
+    return ::listen(handle(socket), backlog) == 0;
+}
+
+int accept_connection(int socket, sockaddr_in* peer) {
+    sockaddr_in ignored{};
+    socklen_t length = sizeof ignored;
+    auto* out = reinterpret_cast<sockaddr*>(peer ? peer : &ignored);
+#if defined(_WIN32)
+    const Handle s = ::accept(handle(socket), out, &length);
+    return s == INVALID_SOCKET ? -1 : static_cast<int>(s);
+#else
+    // Not inherited by the peer programs a test starts while its fake device listens.
+    return ::accept4(socket, out, &length, SOCK_CLOEXEC);
+#endif
+}
+
+bool socket_local_address(int socket, sockaddr_in& address) {
+    socklen_t length = sizeof address;
+    return ::getsockname(handle(socket), reinterpret_cast<sockaddr*>(&address), &length) == 0;
+}
 
 #if defined(_WIN32)
 void reuse_address(int) {}
@@ -31,8 +67,8 @@ bool holds_port_exclusively(int socket) {
 
 void reset_on_close(int socket) {
     linger l{1, 0};
-    ::setsockopt(static_cast<SOCKET>(static_cast<unsigned>(socket)), SOL_SOCKET, SO_LINGER,
-                 reinterpret_cast<const char*>(&l), sizeof l);
+    ::setsockopt(handle(socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l),
+                 sizeof l);
 }
 #else
 void reuse_address(int socket) {

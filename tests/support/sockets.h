@@ -1,8 +1,16 @@
 // SPDX-License-Identifier: MIT
-// Socket options only the tests' own peers set; everything else they do through os/socket.h.
+// The socket calls only the tests' own peers make (servers that listen, options, the local
+// address); everything else they do through os/socket.h.
 #pragma once
 
+#include "os/sockaddr.h"
+
 namespace zoq::test {
+
+bool listen_socket(int socket, int backlog);
+// A connection from the queue (blocking unless the socket is non-blocking), or -1.
+int accept_connection(int socket, sockaddr_in* peer);
+bool socket_local_address(int socket, sockaddr_in& address);
 
 // A fake device restarted on the same port binds at once. Nothing on Windows, where the option
 // would let a second socket take a port that is in use.

@@ -8,7 +8,9 @@
 #include <memory>
 #include <string>
 
+#include "app/state.h"
 #include "common/text.h"
+#include "os/image.h"
 
 namespace zoq {
 namespace {

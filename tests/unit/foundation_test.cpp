@@ -92,41 +92,41 @@ TEST(ByteOrder, BigEndianHelpersSocketAddressesAndTheUpgradeLink) {
 
 struct Ipv4Case {
     const char* text;
-    int code;
+    Ipv4Result code;
     std::uint32_t address;
 };
 
 TEST(ParseIpv4, ResultCodesAndAddresses) {
     const Ipv4Case cases[] = {
-        {"192.168.0.10", IPV4_OK, 0xC0A8000Au},
-        {"010.001.000.001", IPV4_OK, 0x0A010001u},
-        {"192*168*0*10", IPV4_OK, 0xC0A8000Au},
-        {"192..168.0.10", IPV4_OK, 0xC0A8000Au},
-        {".192.168.0.10", IPV4_OK, 0xC0A8000Au},
-        {"192.168.0.10.", IPV4_OK, 0xC0A8000Au},
-        {"255.255.255.255", IPV4_OK, 0xFFFFFFFFu},
-        {"0.0.0.0", IPV4_OK, 0},
-        {"1.2.3.4.5", IPV4_TOO_MANY_PARTS, 0},
-        {"256.1.1.1", IPV4_PART_TOO_LARGE, 0},
-        {"2550.1.1.1", IPV4_PART_TOO_LARGE, 0},  // past 255 while the digits still come
-        {"99999999999.1", IPV4_PART_TOO_LARGE, 0},
-        {"4294967296.1.1", IPV4_PART_TOO_LARGE, 0},
-        {"300.1.1.1.1", IPV4_PART_TOO_LARGE, 0},
-        {"10.20.30", IPV4_TOO_FEW_PARTS, 0},
-        {"10.20.30.", IPV4_TOO_FEW_PARTS, 0},
-        {"1.2.34", IPV4_BAD_LENGTH, 0},
-        {"", IPV4_BAD_LENGTH, 0},
-        {"1234567890123456", IPV4_BAD_LENGTH, 0},
-        {"1.2.3.4 plus a very long tail that never ends", IPV4_BAD_LENGTH, 0},
-        {"1.2.3.a", IPV4_BAD_CHARACTER, 0},
-        {"1.2.3.-4", IPV4_BAD_CHARACTER, 0},
-        {"1.2.3.4 ", IPV4_BAD_CHARACTER, 0},
-        {"1.2.3.\xC3\xA9", IPV4_BAD_CHARACTER, 0},
+        {"192.168.0.10", Ipv4Result::Ok, 0xC0A8000Au},
+        {"010.001.000.001", Ipv4Result::Ok, 0x0A010001u},
+        {"192*168*0*10", Ipv4Result::Ok, 0xC0A8000Au},
+        {"192..168.0.10", Ipv4Result::Ok, 0xC0A8000Au},
+        {".192.168.0.10", Ipv4Result::Ok, 0xC0A8000Au},
+        {"192.168.0.10.", Ipv4Result::Ok, 0xC0A8000Au},
+        {"255.255.255.255", Ipv4Result::Ok, 0xFFFFFFFFu},
+        {"0.0.0.0", Ipv4Result::Ok, 0},
+        {"1.2.3.4.5", Ipv4Result::TooManyParts, 0},
+        {"256.1.1.1", Ipv4Result::PartTooLarge, 0},
+        {"2550.1.1.1", Ipv4Result::PartTooLarge, 0},  // past 255 while the digits still come
+        {"99999999999.1", Ipv4Result::PartTooLarge, 0},
+        {"4294967296.1.1", Ipv4Result::PartTooLarge, 0},
+        {"300.1.1.1.1", Ipv4Result::PartTooLarge, 0},
+        {"10.20.30", Ipv4Result::TooFewParts, 0},
+        {"10.20.30.", Ipv4Result::TooFewParts, 0},
+        {"1.2.34", Ipv4Result::BadLength, 0},
+        {"", Ipv4Result::BadLength, 0},
+        {"1234567890123456", Ipv4Result::BadLength, 0},
+        {"1.2.3.4 plus a very long tail that never ends", Ipv4Result::BadLength, 0},
+        {"1.2.3.a", Ipv4Result::BadCharacter, 0},
+        {"1.2.3.-4", Ipv4Result::BadCharacter, 0},
+        {"1.2.3.4 ", Ipv4Result::BadCharacter, 0},
+        {"1.2.3.\xC3\xA9", Ipv4Result::BadCharacter, 0},
     };
     for (const auto& c : cases) {
-        std::uint32_t out = 0xDEADBEEF;
-        EXPECT_EQ(parse_ipv4(c.text, &out), c.code) << c.text;
-        EXPECT_EQ(out, c.address) << c.text;
+        const Ipv4Parse parsed = parse_ipv4(c.text);
+        EXPECT_EQ(parsed.result, c.code) << c.text;
+        EXPECT_EQ(parsed.address, c.address) << c.text;
     }
 }
 

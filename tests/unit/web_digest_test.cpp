@@ -128,7 +128,7 @@ TEST(Digest, ChallengeSequence) {
     ASSERT_EQ(parse_challenge("WWW-Authenticate: Digest realm=\"ZOQ\", nonce=\"n1\", "
                               "qop=\"auth\", opaque=\"op\"\r\n\r\n",
                               d, rng),
-              0);
+              ChallengeParse::Taken);
     EXPECT_STREQ(d.realm.data(), "ZOQ");
     EXPECT_STREQ(d.nonce.data(), "n1");
     EXPECT_STREQ(d.last_nonce.data(), "n1");
@@ -151,7 +151,8 @@ TEST(Digest, ChallengeSequence) {
 
     // The same nonce again: the count stays, a new client nonce is drawn; without qop the old
     // qop stays, without opaque none is sent any more.
-    ASSERT_EQ(parse_challenge("WWW-Authenticate: Digest realm=\"ZOQ\", nonce=\"n1\"", d, rng), 0);
+    ASSERT_EQ(parse_challenge("WWW-Authenticate: Digest realm=\"ZOQ\", nonce=\"n1\"", d, rng),
+              ChallengeParse::Taken);
     EXPECT_EQ(d.nonce_count, 2u);
     EXPECT_EQ(d.cnonce.data(), cnonce_of(7, 2));
     EXPECT_STREQ(d.qop.data(), "auth");
@@ -164,12 +165,13 @@ TEST(Digest, ChallengeSequence) {
     ASSERT_EQ(parse_challenge("WWW-Authenticate: Digest algorithm=\"MD5-sess\",realm=\"Z2\","
                               "nonce=\"n2\"",
                               d, rng),
-              0);
+              ChallengeParse::Taken);
     EXPECT_EQ(d.nonce_count, 0u);
     EXPECT_STREQ(d.last_nonce.data(), "n2");
     EXPECT_STREQ(d.realm.data(), "Z2");
     EXPECT_STREQ(d.algorithm.data(), "MD5-sess");
-    ASSERT_EQ(parse_challenge("WWW-Authenticate: Digest realm=\"Z2\",nonce=\"n3\"", d, rng), 0);
+    ASSERT_EQ(parse_challenge("WWW-Authenticate: Digest realm=\"Z2\",nonce=\"n3\"", d, rng),
+              ChallengeParse::Taken);
     EXPECT_STREQ(d.algorithm.data(), "MD5-sess");
 }
 
@@ -208,7 +210,9 @@ TEST(Digest, ChallengeValues) {
         copy_text(d.realm, "old");
         copy_text(d.nonce, "old");
         Random rng;
-        EXPECT_EQ(parse_challenge("WWW-Authenticate: " + c.text, d, rng), c.result) << c.name;
+        EXPECT_EQ(static_cast<int>(parse_challenge("WWW-Authenticate: " + c.text, d, rng)),
+                  c.result)
+            << c.name;
         if (!c.realm) {
             EXPECT_EQ(std::string(d.realm.data()), long200.substr(0, 127)) << c.name;
             EXPECT_EQ(std::string(d.nonce.data()), long200.substr(0, 127)) << c.name;

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "app/firmware.h"
+#include "os/image.h"
 #include "web/digest.h"
 #include "web/md5.h"
 

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "common/state.h"
+#include "app/state.h"
 #include "common/text.h"
 
 namespace zoq::sim {

@@ -12,6 +12,7 @@
 
 #include "app/firmware.h"
 #include "common/net.h"
+#include "os/image.h"
 #include "os/socket.h"
 #include "tools/sim/device.h"
 #include "tools/sim/options.h"
