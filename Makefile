@@ -10,9 +10,10 @@ fuzz-coverage: SETS = run test package coverage
 package: SETS = run package
 windows test-windows: SETS = run test windows
 release check-reproducible: SETS = run package windows release
+check-debian13: SETS = run package debian13
 
 .PHONY: setup build run test test-asan test-tsan fuzz format check-format sim clean windows test-windows
-.PHONY: fuzz-long fuzz-coverage check-layers
+.PHONY: fuzz-long fuzz-coverage check-layers check-debian13
 
 setup:
 	@scripts/setup $(SETS)
@@ -110,3 +111,8 @@ release: setup
 # Two release builds at two paths, one after the other, compared byte for byte; long (minutes).
 check-reproducible: setup
 	@JOBS=$(JOBS) scripts/check-reproducible
+
+# The README's two commands on a fresh Debian 13 (trees in build/debian13/, as root; long): the
+# package of this build installed there and started, then make test and make test-windows.
+check-debian13: setup
+	@JOBS=$(JOBS) scripts/check-debian13

@@ -37,8 +37,10 @@ unexpected=$(grep -v -e ' ./usr/bin/zoq-upgrade$' -e ' ./usr/libexec/zoq-upgrade
 
 # Dependencies as dpkg-shlibdeps found them (versioned library packages), and setcap.
 depends=$(dpkg-deb -f "$deb" Depends)
-for dep in 'libc6 (>= ' 'libqt6widgets6 (>= ' 'libqt6core6 (>= ' 'libstdc++6 (>= ' libcap2-bin; do
-  grep -qF "$dep" <<<"$depends" || fail "Depends lacks $dep: $depends"
+# Built on Debian 13, the Qt libraries carry the names of its 64-bit time transition (t64).
+for dep in 'libc6 \(>= ' 'libqt6widgets6(t64)? \(>= ' 'libqt6core6(t64)? \(>= ' 'libstdc\+\+6 \(>= ' \
+  'libcap2-bin(,|$)'; do
+  grep -qE "(^|, )$dep" <<<"$depends" || fail "Depends lacks $dep: $depends"
 done
 # Whole outputs go into variables first: under pipefail, grep -q leaving early can end the writer
 # with SIGPIPE and fail a check that matched.

@@ -6,7 +6,7 @@
 # namespaces: the unprivileged port start is the kernel's default, and the root-owned folder
 # (a tmpfs over /mnt) and the nosuid mount are ours alone.
 set -euo pipefail
-script=$(cd "$(dirname "$0")/../.." && pwd)/scripts/grant-capability
+source_script=$(cd "$(dirname "$0")/../.." && pwd)/scripts/grant-capability
 
 if [ -z "${ZOQ_IN_PRIVATE_NET:-}" ]; then
   if [ "$(id -u)" -ne 0 ]; then echo "SKIP: needs root (a second user id)"; exit 77; fi
@@ -18,6 +18,9 @@ work=$(mktemp -d)
 trap 'umount "$work/nosuid" 2>/dev/null || true; umount /mnt 2>/dev/null || true; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 chmod 755 "$work"
+# The user runs a copy: a checkout in a home folder of mode 0700 is closed to that user.
+script=$work/grant-capability
+install -m 755 "$source_script" "$script"
 # The helper as make run installs it: root-owned, in root-owned folders all the way up.
 mount -t tmpfs -o mode=755 zoq-root-owned /mnt
 helper=/mnt/libexec/zoq-upgrade-bind

@@ -136,6 +136,8 @@ install)
   fi
   case $(cat "$state/mode") in
   ok) printf '%s\n' "${words[@]:1}" >>"$state/installed" ;;
+  # As Debian 13 does for the libraries it renamed: a real package that provides the name asked.
+  t64) for p in "${words[@]:1}"; do echo "${p}t64 $p" >>"$state/installed"; done ;;
   lie) ;;
   fail) echo "E: Unable to locate package ${words[1]}" >&2; exit 100 ;;
   lock)
@@ -152,25 +154,36 @@ install)
   esac ;;
 esac
 EOF
-  # dpkg-query -W -f=FORMAT P...: what the stand-in apt-get installed.
+  # dpkg-query -W -f=FORMAT [P...]: what the stand-in apt-get installed (lines "PACKAGE
+  # [PROVIDES]"), all of it without names.
   cat >"$tmp/bin/dpkg-query" <<'EOF'
 #!/usr/bin/env bash
 fmt=
 names=()
 for a in "$@"; do case $a in -W) ;; -f=*) fmt=${a#-f=} ;; *) names+=("$a") ;; esac; done
+show() {
+  local s=${fmt//'${Package}'/$1}
+  s=${s//'${Provides}'/${2:+$2 (= 1.0)}}
+  printf '%b' "${s//'${Status}'/install ok installed}"
+}
 rc=0
+if [ ${#names[@]} -eq 0 ] && [ -f "$ZOQ_FAKE_STATE/installed" ]; then
+  while read -r p provides; do show "$p" "$provides"; done <"$ZOQ_FAKE_STATE/installed"
+fi
 for p in "${names[@]}"; do
-  if grep -qx "$p" "$ZOQ_FAKE_STATE/installed" 2>/dev/null; then
-    s=${fmt//'${Package}'/$p}
-    printf '%b' "${s//'${Status}'/install ok installed}"
-  else
-    echo "dpkg-query: no packages found matching $p" >&2
-    rc=1
-  fi
+  read -r q provides < <(grep -E "^$p( |\$)" "$ZOQ_FAKE_STATE/installed" 2>/dev/null) &&
+    show "$q" "$provides" && continue
+  echo "dpkg-query: no packages found matching $p" >&2
+  rc=1
 done
 exit $rc
 EOF
-  chmod 755 "$tmp/bin/apt-get" "$tmp/bin/dpkg-query"
+  # apt-cache policy clang: the candidate that Debian 13 has.
+  cat >"$tmp/bin/apt-cache" <<'EOF'
+#!/bin/sh
+printf 'clang:\n  Installed: (none)\n  Candidate: 1:19.0-63\n'
+EOF
+  chmod 755 "$tmp/bin/apt-get" "$tmp/bin/dpkg-query" "$tmp/bin/apt-cache"
 
   # Without root and without sudo: one line naming what to run, nothing run.
   mkdir -p "$tmp/nosudo" "$tmp/user"
@@ -295,6 +308,29 @@ if [ "$rc" -eq 0 ] && [ -z "$out" ] && [ ! -s "$state/calls" ]; then
   pass "second run: nothing to do, no apt-get"
 else
   fail "second run: exit $rc, calls: $(cat "$state/calls"), said: $out"
+fi
+
+# One list for every release: a name with {clang} takes the version of the clang that apt would
+# install, and a library that the release renamed counts as installed through the name it
+# provides, the second time too.
+cat >"$tmp/tree/scripts/packages/release.txt" <<'EOF'
+zoq-fake-rt-{clang}-dev
+zoq-fake-lib
+EOF
+run t64 release
+if [ "$rc" -eq 0 ] && grep -qx 'install zoq-fake-rt-19-dev zoq-fake-lib frontend=noninteractive' "$state/calls"; then
+  : >"$state/calls"
+  set +e
+  out=$("$setup" release 2>&1)
+  rc=$?
+  set -e
+  if [ "$rc" -eq 0 ] && [ ! -s "$state/calls" ]; then
+    pass "one list for every release: clang's version filled in, renamed libraries found installed"
+  else
+    fail "renamed libraries, second run: exit $rc, calls: $(cat "$state/calls"), said: $out"
+  fi
+else
+  fail "clang's version or renamed libraries: exit $rc, calls: $(cat "$state/calls"), said: $out"
 fi
 
 for mode in fail lock lie; do

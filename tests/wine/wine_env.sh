@@ -48,7 +48,12 @@ zoq_wine_base() {
 zoq_wine_prefix() {
   local base=$1 dir=$2 f
   rm -rf "$dir"
-  cp -al "$base" "$dir"
+  # Hard links need one file system: where /tmp has its own (a tmpfs, as Debian 13 mounts it),
+  # the prefix is copied.
+  if ! cp -al "$base" "$dir" 2>/dev/null; then
+    rm -rf "$dir"
+    cp -a "$base" "$dir"
+  fi
   for f in system.reg user.reg userdef.reg; do
     cp --remove-destination "$base/$f" "$dir/$f"
   done

@@ -45,7 +45,9 @@ case $mode in
 esac
 
 # Replaces the (sub)shell it runs in, so that `as_user ... &` leaves the program's pid in $!.
+# It starts in its own folder: the build's may be closed to that user (a home folder of mode 0700).
 as_user() {
+  cd "$work"
   exec setpriv --reuid=65534 --regid=65534 --clear-groups \
     env -i PATH=/usr/bin:/bin HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" "$@"
 }
