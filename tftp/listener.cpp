@@ -26,11 +26,11 @@ ListenerBind tftp_listener_bind(TftpListener& listener, std::uint32_t local_ip,
     PortBinder& ports = binder ? *binder : own.emplace();
     std::uint16_t port = TFTP_FIRST_PORT;
     for (int failures = 0;;) {
-        const int error = ports.bind(socket, local_ip, port);
-        if (error == 0) break;
+        const PortBind bound = ports.bind(socket, local_ip, port);
+        if (bound.outcome == PortBindOutcome::Bound) break;
         // The reason does not change what happens next, but it tells a user without the
         // capability (EACCES) from one whose ports are all taken (EADDRINUSE).
-        trace("TFTP bind port %u: %s\n", static_cast<unsigned>(port), error_name(error));
+        trace("TFTP bind port %u: %s\n", static_cast<unsigned>(port), error_name(bound.error));
         if (++failures >= TFTP_BIND_ATTEMPTS) return ListenerBind::NoPort;
         ++port;
     }
