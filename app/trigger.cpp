@@ -27,8 +27,8 @@ std::string upgrade_request_path(std::uint32_t local_ip, std::uint16_t port,
 void tftp_listener_thread(UpgradeState& state, TftpListener* listener) {
     Toolkit& ui = *state.instance;
     TransferDialogs dialogs(ui, text_of(state.device_ip_text));
-    const TftpOffer offer{text_of(state.tftp_file_name), state.device_ip,
-                          {state.image.data, state.image.size}};
+    const TftpOffer offer{
+        text_of(state.tftp_file_name), state.device_ip, {state.image.data, state.image.size}};
     listener->heartbeat = state.heartbeat;
     const Transfer transfer = tftp_listener_serve(*listener, offer, dialogs);
     switch (transfer.outcome) {
@@ -61,8 +61,7 @@ std::uint16_t tftp_listener_start(UpgradeState& state, std::uint32_t local_ip) {
     }
     const std::uint16_t port = listener->port;
     ThreadStart started = start_thread(
-        state.threads, [&state, listener] { tftp_listener_thread(state, listener); },
-        std::nothrow);
+        state.threads, [&state, listener] { tftp_listener_thread(state, listener); }, std::nothrow);
     // The system refused the thread (or the memory for it): as short of resources as a
     // listener record that cannot be allocated, and told the same way.
     if (started.outcome == ThreadStartOutcome::Refused) end_run(ui, MSG_TFTP_MALLOC);

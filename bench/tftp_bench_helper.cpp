@@ -91,9 +91,8 @@ int serve(const char* name, int count, std::uint32_t address) {
         std::printf("port %u\n", listener.port);
         std::fflush(stdout);
         TransferDialogs dialogs(ui, text_of(state->device_ip_text));
-        tftp_listener_serve(listener,
-                            {name, state->device_ip, {state->image.data, state->image.size}},
-                            dialogs);
+        tftp_listener_serve(
+            listener, {name, state->device_ip, {state->image.data, state->image.size}}, dialogs);
     }
     return 0;
 }

@@ -31,7 +31,8 @@ template <class Body>
 ThreadStart start_thread(ThreadStarter* starter, Body&& body, std::nothrow_t) noexcept {
     try {
         std::function<void()> function(std::forward<Body>(body));
-        if (starter != nullptr) return {ThreadStartOutcome::Started, starter->start(std::move(function))};
+        if (starter != nullptr)
+            return {ThreadStartOutcome::Started, starter->start(std::move(function))};
         return {ThreadStartOutcome::Started, std::thread(std::move(function))};
     } catch (...) {
         return {};

@@ -136,8 +136,8 @@ Transfer tftp_listener_serve(TftpListener& listener, const TftpOffer& offer,
                 progress.finish_waiting();
                 std::unique_ptr<TftpSession> session(new (std::nothrow) TftpSession{});
                 if (!session) return {TransferOutcome::NoMemory, listener.local_ip, cip};
-                tftp_session_init(*session, static_cast<std::uint32_t>(offer.image.size()), fd,
-                                  cip, cport, dispatch.options);
+                tftp_session_init(*session, static_cast<std::uint32_t>(offer.image.size()), fd, cip,
+                                  cport, dispatch.options);
                 progress.start(session->block_count);
                 return {tftp_session_exchange(*session, offer.image, progress, listener.heartbeat),
                         listener.local_ip, cip};

@@ -12,9 +12,9 @@
 namespace zoq {
 
 ProgressTitle::ProgressTitle(std::string_view device_ip_text) {
-    prefix_ = copy_text(text_, format("Uploading %s Firmware to ZOQ@%.*s ", "Target",
-                                      static_cast<int>(device_ip_text.size()),
-                                      device_ip_text.data()));
+    prefix_ =
+        copy_text(text_, format("Uploading %s Firmware to ZOQ@%.*s ", "Target",
+                                static_cast<int>(device_ip_text.size()), device_ip_text.data()));
 }
 
 std::string_view ProgressTitle::with_counts(std::uint32_t acked, std::uint32_t total) {

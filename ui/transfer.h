@@ -4,6 +4,7 @@
 // restart wait goes on in it). The transfer itself sees only TransferProgress.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 

@@ -24,13 +24,13 @@
 #include <vector>
 
 #include "app/firmware.h"
-#include "ui/transfer.h"
 #include "common/net.h"
 #include "common/text.h"
 #include "os/heartbeat.h"
 #include "os/socket.h"
 #include "tftp/session.h"
 #include "ui/port.h"
+#include "ui/transfer.h"
 
 namespace {
 

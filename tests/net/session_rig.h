@@ -61,8 +61,8 @@ struct SessionRig {
                           device.port());
         dialogs.start(session.block_count);
         server = std::thread([this] {
-            outcome = tftp_session_exchange(session, {state->image.data, state->image.size},
-                                            dialogs);
+            outcome =
+                tftp_session_exchange(session, {state->image.data, state->image.size}, dialogs);
             done = true;
         });
     }

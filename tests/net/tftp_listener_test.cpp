@@ -46,8 +46,8 @@ struct ListenerRig {
         ui.record_progress(true);
         EXPECT_EQ(tftp_listener_bind(listener, LOOPBACK_PC), ListenerBind::Bound);
         thread = std::thread([this] {
-            outcome = tftp_listener_serve(listener, {FILE_NAME, LOOPBACK_DEVICE, image}, dialogs)
-                          .outcome;
+            outcome =
+                tftp_listener_serve(listener, {FILE_NAME, LOOPBACK_DEVICE, image}, dialogs).outcome;
             done = true;
         });
         EXPECT_TRUE(ui.wait_open(IDD_WAITING, 5000));
