@@ -59,8 +59,8 @@ enum class TransferOutcome {
     NoMemory,   // no room for the session: nothing was sent
 };
 
-// How a served request ended. After Complete and Failed the uploading dialog is still open:
-// the restart wait goes on in it.
+// How a served request ended. After Complete and Failed the progress still shows the uploading
+// dialog: the restart wait goes on in it.
 struct Transfer {
     TransferOutcome outcome = TransferOutcome::Failed;
     std::uint32_t local_ip = 0;
