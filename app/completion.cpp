@@ -5,6 +5,7 @@
 
 #include "app/failure.h"
 #include "app/firmware.h"
+#include "app/request_page.h"
 #include "common/clock.h"
 #include "common/text.h"
 #include "common/trace.h"
@@ -21,9 +22,9 @@ std::uint32_t clock_units(Clock& clock) {
 
 }  // namespace
 
-void upgrade_completion(UpgradeState& state, const Transfer& transfer, TransferDialog& uploading) {
+void upgrade_completion(UpgradeState& state, const Transfer& transfer, TransferDialogs& dialogs) {
     Toolkit& ui = *state.instance;
-    const DialogHandle dialog = uploading.handle;
+    const DialogHandle dialog = dialogs.uploading();
     Clock& clock = *state.clock;
     const std::uint32_t start = clock_units(clock);
     const std::uint32_t wait = restart_wait_units(text_of(state.model_name));
@@ -37,7 +38,7 @@ void upgrade_completion(UpgradeState& state, const Transfer& transfer, TransferD
         if (now < start) now += RESTART_UNIT_WRAP;
         ui.progress_set_pos(dialog, IDC_PROGRESS, static_cast<int>(now - start));
         ui.pump(dialog, true);
-        if (uploading.cancelled) end_run(ui, MSG_USER_ABORT);
+        if (dialogs.cancelled()) end_run(ui, MSG_USER_ABORT);
         if (now >= start + wait) break;
         clock.sleep_ms(RESTART_UNIT_MS);
     }

@@ -4,7 +4,6 @@
 // of it (the main thread, the request worker or the TFTP listener).
 #pragma once
 
-#include "app/request_page.h"
 #include "ui/port.h"
 #include "web/http.h"
 

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "app/trigger.h"
 
-#include <exception>
 #include <new>
 
 #include "app/completion.h"
 #include "app/failure.h"
+#include "app/request_page.h"
 #include "common/process.h"
 #include "common/text.h"
 #include "os/thread.h"
@@ -26,7 +26,11 @@ std::string upgrade_request_path(std::uint32_t local_ip, std::uint16_t port,
 
 void tftp_listener_thread(UpgradeState& state, TftpListener* listener) {
     Toolkit& ui = *state.instance;
-    const Transfer transfer = tftp_listener_serve(state, *listener);
+    TransferDialogs dialogs(ui, text_of(state.device_ip_text));
+    const TftpOffer offer{
+        text_of(state.tftp_file_name), state.device_ip, {state.image.data, state.image.size}};
+    listener->heartbeat = state.heartbeat;
+    const Transfer transfer = tftp_listener_serve(*listener, offer, dialogs);
     switch (transfer.outcome) {
         case TransferOutcome::Cancelled:
             end_run(ui, MSG_USER_ABORT);
@@ -36,7 +40,7 @@ void tftp_listener_thread(UpgradeState& state, TftpListener* listener) {
         case TransferOutcome::Failed:
             break;
     }
-    upgrade_completion(state, transfer, listener->dialog);
+    upgrade_completion(state, transfer, dialogs);
     listener->socket.close();
     end_process();
 }
@@ -56,15 +60,12 @@ std::uint16_t tftp_listener_start(UpgradeState& state, std::uint32_t local_ip) {
             break;
     }
     const std::uint16_t port = listener->port;
-    try {
-        start_thread(state.threads, [&state, listener] {
-            tftp_listener_thread(state, listener);
-        }).detach();
-    } catch (const std::exception&) {
-        // The system refused the thread (or the memory for it): as short of resources as a
-        // listener record that cannot be allocated, and told the same way.
-        end_run(ui, MSG_TFTP_MALLOC);
-    }
+    ThreadStart started = start_thread(
+        state.threads, [&state, listener] { tftp_listener_thread(state, listener); }, std::nothrow);
+    // The system refused the thread (or the memory for it): as short of resources as a
+    // listener record that cannot be allocated, and told the same way.
+    if (started.outcome == ThreadStartOutcome::Refused) end_run(ui, MSG_TFTP_MALLOC);
+    started.thread.detach();
     return port;
 }
 

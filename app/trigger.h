@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "common/state.h"
+#include "app/state.h"
 
 namespace zoq {
 

@@ -2,6 +2,7 @@
 #include "app/workflow.h"
 
 #include "app/failure.h"
+#include "app/request_page.h"
 #include "app/startup.h"
 #include "app/trigger.h"
 #include "res/templates.h"

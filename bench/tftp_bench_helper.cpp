@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "app/firmware.h"
+#include "app/state.h"
 #include "common/clock.h"
 #include "common/net.h"
 #include "common/text.h"
@@ -89,7 +90,9 @@ int serve(const char* name, int count, std::uint32_t address) {
         if (tftp_listener_bind(listener, address) != ListenerBind::Bound) return 1;
         std::printf("port %u\n", listener.port);
         std::fflush(stdout);
-        tftp_listener_serve(*state, listener);
+        TransferDialogs dialogs(ui, text_of(state->device_ip_text));
+        tftp_listener_serve(
+            listener, {name, state->device_ip, {state->image.data, state->image.size}}, dialogs);
     }
     return 0;
 }

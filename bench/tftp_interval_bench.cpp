@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/firmware.h"
+#include "app/state.h"
 #include "common/clock.h"
 #include "common/net.h"
 #include "common/text.h"
@@ -100,13 +101,13 @@ int main(int argc, char** argv) {
     Socket device = udp_on(DEVICE, device_port);
     Socket stranger = udp_on(DEVICE, stranger_port);
     TftpSession session;
-    tftp_session_init(*state, session, server.fd(), PC, server_port, DEVICE, device_port,
-                      "/zoq1.bi1");
-    TransferDialog dialog;
-    dialog.handle = ui.create_dialog(IDD_UPLOADING, transfer_dialog_proc, &dialog);
+    tftp_session_init(session, state->image.size, server.fd(), DEVICE, device_port);
+    TransferDialogs dialogs(ui, "127.0.0.2");
+    dialogs.start(session.block_count);
     std::atomic<bool> done{false};
     std::thread exchange([&] {
-        tftp_session_exchange(*state, session, dialog);
+        tftp_session_exchange(session, {state->image.data, state->image.size}, dialogs,
+                              state->heartbeat);
         done = true;
     });
 

@@ -20,6 +20,14 @@ namespace zoq {
 // copy for the build tree. The first one that root alone could have put there is the one run.
 std::vector<std::string> bind_helper_paths();
 
+enum class PortBindOutcome { Bound, Refused };
+
+struct PortBind {
+    PortBindOutcome outcome = PortBindOutcome::Refused;
+    // The system's code of a refusal (EACCES: no right; EADDRINUSE: taken), for the trace.
+    int error = 0;
+};
+
 // The binds of one port search. The helper, when one is needed, is started at the first port
 // this process may not bind and ends with the search (or at once, once it has bound a port).
 class PortBinder {
@@ -31,13 +39,19 @@ class PortBinder {
     PortBinder& operator=(const PortBinder&) = delete;
 
     // Binds the IPv4 UDP `socket` to ip:port (host order). Where this process lacks the right,
-    // the helper's socket, bound there, replaces `socket`. 0, or the system's error code; why
-    // a helper could not be used is traced once, and it is not tried again in this search.
-    int bind(Socket& socket, std::uint32_t ip, std::uint16_t port);
+    // the helper's socket, bound there, replaces `socket`. Why a helper could not be used is
+    // traced once, and it is not tried again in this search.
+    PortBind bind(Socket& socket, std::uint32_t ip, std::uint16_t port);
 
   private:
     struct Helper;
+    // Looks for a trusted helper and starts it; false (traced) when none can be.
     bool start_helper();
+    // The started helper's bind: 0 and its socket in `socket`, -1 when it gave no answer (it
+    // is gone, and why is traced), or the error code it answered or that its socket earns.
+    int bind_by_helper(Socket& socket, std::uint32_t ip, std::uint16_t port);
+    // Why the helper said nothing: its exit status tells a refused grant from a crash.
+    void trace_silent_helper(const std::string& path, int status) const;
     std::vector<std::string> helper_paths_;
     std::unique_ptr<Helper> helper_;
     bool helper_unusable_ = false;

@@ -284,14 +284,29 @@ bool PortBinder::start_helper() {
     return true;
 }
 
-int PortBinder::bind(Socket& socket, std::uint32_t ip, std::uint16_t port) {
+PortBind PortBinder::bind(Socket& socket, std::uint32_t ip, std::uint16_t port) {
     const int own = bind_port(socket.fd(), ip, port);
-    if (own != EACCES || helper_unusable_) return own;
+    if (own == 0) return {PortBindOutcome::Bound, 0};
+    if (own != EACCES || helper_unusable_) return {PortBindOutcome::Refused, own};
     if (!helper_ && !start_helper()) {
         helper_unusable_ = true;
-        return own;
+        return {PortBindOutcome::Refused, own};
     }
+    const int by_helper = bind_by_helper(socket, ip, port);
+    if (by_helper == 0) return {PortBindOutcome::Bound, 0};
+    return {PortBindOutcome::Refused, by_helper < 0 ? own : by_helper};
+}
 
+void PortBinder::trace_silent_helper(const std::string& path, int status) const {
+    if (WIFEXITED(status) && WEXITSTATUS(status) == BIND_HELPER_NOT_GRANTED) {
+        trace("TFTP bind helper %s: not granted cap_net_bind_service alone\n", path.c_str());
+    } else {
+        trace("TFTP bind helper %s: no answer (exit status %d)\n", path.c_str(),
+              WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+    }
+}
+
+int PortBinder::bind_by_helper(Socket& socket, std::uint32_t ip, std::uint16_t port) {
     std::int32_t answer = 0;
     int handed = -1;
     bool stuck = false;
@@ -304,13 +319,8 @@ int PortBinder::bind(Socket& socket, std::uint32_t ip, std::uint16_t port) {
         const int status = helper_->end();
         helper_.reset();
         helper_unusable_ = true;
-        if (WIFEXITED(status) && WEXITSTATUS(status) == BIND_HELPER_NOT_GRANTED) {
-            trace("TFTP bind helper %s: not granted cap_net_bind_service alone\n", path.c_str());
-        } else {
-            trace("TFTP bind helper %s: no answer (exit status %d)\n", path.c_str(),
-                  WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
-        }
-        return own;
+        trace_silent_helper(path, status);
+        return -1;
     }
     if (answer != 0) {
         if (handed >= 0) ::close(handed);

@@ -20,13 +20,15 @@ PortBinder::PortBinder(std::vector<std::string>) {}
 
 PortBinder::~PortBinder() = default;
 
-int PortBinder::bind(Socket& socket, std::uint32_t ip, std::uint16_t port) {
+PortBind PortBinder::bind(Socket& socket, std::uint32_t ip, std::uint16_t port) {
     BOOL exclusive = TRUE;
     if (::setsockopt(static_cast<SOCKET>(socket.fd()), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
                      reinterpret_cast<const char*>(&exclusive), sizeof exclusive) != 0) {
-        return WSAGetLastError();
+        return {PortBindOutcome::Refused, WSAGetLastError()};
     }
-    return bind_port(socket.fd(), ip, port);
+    const int error = bind_port(socket.fd(), ip, port);
+    if (error == 0) return {PortBindOutcome::Bound, 0};
+    return {PortBindOutcome::Refused, error};
 }
 
 int bind_port(int socket, std::uint32_t ip, std::uint16_t port) {

@@ -18,13 +18,6 @@ class ThreadStarter {
     virtual std::thread start(std::function<void()> body) = 0;
 };
 
-// Through `starter`, or straight from the system when it is null. Throws what the creation
-// throws (std::system_error, or std::bad_alloc for the body's copy).
-inline std::thread start_thread(ThreadStarter* starter, std::function<void()> body) {
-    if (starter != nullptr) return starter->start(std::move(body));
-    return std::thread(std::move(body));
-}
-
 enum class ThreadStartOutcome { Started, Refused };
 
 struct ThreadStart {
@@ -32,13 +25,15 @@ struct ThreadStart {
     std::thread thread;  // running when Started
 };
 
-// The same without an exception: Refused when the system (or the memory for the body) gave
-// no thread.
+// Through `starter`, or straight from the system when it is null. Refused when the system (or
+// the memory for the body) gave no thread: the refusal is a value, never an exception.
 template <class Body>
 ThreadStart start_thread(ThreadStarter* starter, Body&& body, std::nothrow_t) noexcept {
     try {
-        return {ThreadStartOutcome::Started,
-                start_thread(starter, std::function<void()>(std::forward<Body>(body)))};
+        std::function<void()> function(std::forward<Body>(body));
+        if (starter != nullptr)
+            return {ThreadStartOutcome::Started, starter->start(std::move(function))};
+        return {ThreadStartOutcome::Started, std::thread(std::move(function))};
     } catch (...) {
         return {};
     }

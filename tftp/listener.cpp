@@ -2,13 +2,14 @@
 #include "tftp/listener.h"
 
 #include <cstring>
+#include <memory>
+#include <new>
+#include <optional>
 
 #include "common/text.h"
 #include "common/trace.h"
 #include "os/bind_helper.h"
 #include "os/privileges.h"
-#include "res/templates.h"
-#include "res/texts.h"
 
 namespace zoq {
 
@@ -21,15 +22,15 @@ ListenerBind tftp_listener_bind(TftpListener& listener, std::uint32_t local_ip,
     Socket socket(open_udp_socket());
     if (!socket.valid()) return ListenerBind::NoSocket;
     // A helper started for this search ends with it, before any dialog opens.
-    PortBinder own;
-    PortBinder& ports = binder ? *binder : own;
+    std::optional<PortBinder> own;
+    PortBinder& ports = binder ? *binder : own.emplace();
     std::uint16_t port = TFTP_FIRST_PORT;
     for (int failures = 0;;) {
-        const int error = ports.bind(socket, local_ip, port);
-        if (error == 0) break;
+        const PortBind bound = ports.bind(socket, local_ip, port);
+        if (bound.outcome == PortBindOutcome::Bound) break;
         // The reason does not change what happens next, but it tells a user without the
         // capability (EACCES) from one whose ports are all taken (EADDRINUSE).
-        trace("TFTP bind port %u: %s\n", static_cast<unsigned>(port), error_name(error));
+        trace("TFTP bind port %u: %s\n", static_cast<unsigned>(port), error_name(bound.error));
         if (++failures >= TFTP_BIND_ATTEMPTS) return ListenerBind::NoPort;
         ++port;
     }
@@ -95,17 +96,12 @@ ListenerDispatch classify_listener_datagram(std::span<const std::uint8_t> datagr
     }
 }
 
-Transfer tftp_listener_serve(UpgradeState& state, TftpListener& listener) {
-    Toolkit& ui = *state.instance;
-    listener.dialog = TransferDialog{};
-    listener.dialog.handle = ui.create_dialog(IDD_WAITING, transfer_dialog_proc, &listener.dialog);
-    const DialogHandle dialog = listener.dialog.handle;
-    ui.progress_set_range(dialog, IDC_PROGRESS, 0, TFTP_ACTIVITY_STEPS);
-    ui.progress_set_pos(dialog, IDC_PROGRESS, 0);
-    ui.set_item_text(dialog, IDC_WAIT_TEXT, TFTP_INSTRUCTION_TEXT);
+Transfer tftp_listener_serve(TftpListener& listener, const TftpOffer& offer,
+                             TransferProgress& progress) {
+    progress.start_waiting(TFTP_ACTIVITY_STEPS);
     const int fd = listener.socket.fd();
     set_non_blocking(fd);
-    const std::string_view expected = text_of(state.tftp_file_name);
+    const std::string_view expected = offer.file_name;
     int activity = 0;
     for (;;) {
         sockaddr_in from{};
@@ -117,15 +113,13 @@ Transfer tftp_listener_serve(UpgradeState& state, TftpListener& listener) {
         std::uint16_t cport = 0;
         if (received > 0) read_sockaddr(from, cip, cport);
         ListenerDispatch dispatch =
-            classify_listener_datagram(datagram, expected, cip, state.device_ip);
+            classify_listener_datagram(datagram, expected, cip, offer.device_ip);
         switch (dispatch.input) {
             case ListenerInput::Silence:
                 // Wait on the socket rather than sleep, so that a request is taken at once.
                 wait_readable(fd, 1);
                 if (++activity >= TFTP_ACTIVITY_STEPS) activity = 0;
-                ui.progress_set_pos(dialog, IDC_PROGRESS, activity);
-                ui.pump(dialog, true);
-                if (listener.dialog.cancelled) {
+                if (progress.poll_waiting(activity)) {
                     return {TransferOutcome::Cancelled, listener.local_ip, 0};
                 }
                 break;
@@ -139,10 +133,14 @@ Transfer tftp_listener_serve(UpgradeState& state, TftpListener& listener) {
                           dispatch.requested_name.data());
                     break;
                 }
-                ui.destroy_dialog(dialog);
-                return tftp_session_run(state, listener.dialog, fd, listener.local_ip,
-                                        listener.port, cip, cport, dispatch.requested_name,
-                                        dispatch.options);
+                progress.finish_waiting();
+                std::unique_ptr<TftpSession> session(new (std::nothrow) TftpSession{});
+                if (!session) return {TransferOutcome::NoMemory, listener.local_ip, cip};
+                tftp_session_init(*session, static_cast<std::uint32_t>(offer.image.size()), fd, cip,
+                                  cport, dispatch.options);
+                progress.start(session->block_count);
+                return {tftp_session_exchange(*session, offer.image, progress, listener.heartbeat),
+                        listener.local_ip, cip};
             }
             case ListenerInput::Stranger:
                 trace("+++ TFTP RRQ from %x:%u, not the device; dropped\n", cip,

@@ -9,7 +9,6 @@
 #include <string_view>
 
 #include "common/net.h"
-#include "common/state.h"
 #include "os/socket.h"
 #include "tftp/session.h"
 
@@ -26,8 +25,15 @@ struct TftpListener {
     std::uint16_t port = 0;
     Socket socket;
     std::array<std::uint8_t, TFTP_PACKET_SIZE> rx_buffer{};
-    // The waiting dialog, then the uploading one; the latter outlives the serving loop.
-    TransferDialog dialog;
+    // The transfer's 1 ms beat; null means the system's. Tests set their own.
+    Heartbeat* heartbeat = nullptr;
+};
+
+// What the listener serves and to whom: the image under its name, to the device the user named.
+struct TftpOffer {
+    std::string_view file_name;
+    std::uint32_t device_ip = 0;
+    std::span<const std::uint8_t> image;
 };
 
 enum class ListenerBind { Bound, NoSocket, NoPort };
@@ -67,10 +73,10 @@ ListenerDispatch classify_listener_datagram(std::span<const std::uint8_t> datagr
                                             std::string_view expected_name, std::uint32_t sender_ip,
                                             std::uint32_t device_ip);
 
-// The waiting dialog and the polling loop; serves the first matching read request from
-// `state.device_ip` on this thread and returns when its transfer is over (`listener.dialog` is
-// then the uploading dialog, still open after Complete and Failed), or when the user cancels
-// the waiting.
-Transfer tftp_listener_serve(UpgradeState& state, TftpListener& listener);
+// The waiting and the polling loop; serves the first read request for `offer.file_name` from
+// `offer.device_ip` on this thread and returns when its transfer is over (`progress` then still
+// shows the uploading dialog after Complete and Failed), or when the user cancels the waiting.
+Transfer tftp_listener_serve(TftpListener& listener, const TftpOffer& offer,
+                             TransferProgress& progress);
 
 }  // namespace zoq

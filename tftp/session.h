@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // One transfer of the embedded image to the device that asked for it: option acknowledgement,
-// 512-byte DATA blocks in lock-step with the device's acknowledgements, resends on silence, and
-// the uploading dialog. The waiting and uploading dialogs share one procedure.
+// 512-byte DATA blocks in lock-step with the device's acknowledgements, resends on silence. What
+// it shows goes through TransferProgress.
 #pragma once
 
 #include <array>
@@ -11,9 +11,8 @@
 #include <string_view>
 
 #include "common/net.h"
-#include "common/state.h"
 #include "os/socket.h"
-#include "ui/port.h"
+#include "ui/transfer.h"
 
 namespace zoq {
 
@@ -34,13 +33,12 @@ enum TftpOpcode : std::uint16_t {
     TFTP_OACK = 6,
 };
 
+class Heartbeat;
+
 struct TftpSession {
-    Text<128> file_name{};
     // Every outgoing packet is built here and every incoming datagram lands here.
     std::array<std::uint8_t, TFTP_PACKET_SIZE> packet{};
-    std::uint32_t local_ip = 0;
     std::uint32_t device_ip = 0;
-    std::uint16_t local_port = 0;
     std::uint16_t device_port = 0;
     int socket = INVALID_SOCKET_HANDLE;
     std::uint32_t block = 0;  // in flight; 0 while the OACK waits for its ACK
@@ -61,15 +59,8 @@ enum class TransferOutcome {
     NoMemory,   // no room for the session: nothing was sent
 };
 
-// The waiting and uploading dialogs, with what their procedure tells the loop that pumps them:
-// Cancel destroys the dialog and sets `cancelled`, and the loop returns.
-struct TransferDialog {
-    DialogHandle handle = NO_DIALOG;
-    bool cancelled = false;
-};
-
-// How a served request ended. After Complete and Failed the uploading dialog is still open:
-// the restart wait goes on in it.
+// How a served request ended. After Complete and Failed the progress still shows the uploading
+// dialog: the restart wait goes on in it.
 struct Transfer {
     TransferOutcome outcome = TransferOutcome::Failed;
     std::uint32_t local_ip = 0;
@@ -101,30 +92,16 @@ long send_oack(int socket, std::uint8_t* packet, const sockaddr_in& destination,
 void send_data_block(int socket, std::uint8_t* packet, std::span<const std::uint8_t> payload,
                      std::uint32_t block, const sockaddr_in& destination);
 
-// Fills a zeroed session for one transfer of `state.image`.
-void tftp_session_init(const UpgradeState& state, TftpSession& session, int socket,
-                       std::uint32_t local_ip, std::uint16_t local_port, std::uint32_t device_ip,
-                       std::uint16_t device_port, std::string_view file_name,
+// Fills a zeroed session for one transfer of an image of `image_size` bytes to the device at
+// `device_ip`:`device_port`, on `socket`.
+void tftp_session_init(TftpSession& session, std::uint32_t image_size, int socket,
+                       std::uint32_t device_ip, std::uint16_t device_port,
                        bool acknowledge_options = true);
 
-// The lock-step exchange from the first OACK to the last ACK, the retry limit or a Cancel.
-// `dialog` is the uploading dialog (its bar and title follow the ACKs; it is pumped while the
-// line is quiet).
-TransferOutcome tftp_session_exchange(UpgradeState& state, TftpSession& session,
-                                      TransferDialog& dialog);
-
-// Opens the uploading dialog in `dialog` and runs the exchange.
-TransferOutcome tftp_session_transfer(UpgradeState& state, TftpSession& session,
-                                      TransferDialog& dialog);
-
-// Serves one accepted read request on the listener's socket; returns when the transfer is over.
-// `acknowledge_options`: the request carried options.
-Transfer tftp_session_run(UpgradeState& state, TransferDialog& dialog, int socket,
-                          std::uint32_t local_ip, std::uint16_t local_port, std::uint32_t device_ip,
-                          std::uint16_t device_port, std::string_view file_name,
-                          bool acknowledge_options);
-
-// Procedure of the waiting (114) and uploading (110) dialogs; `context` is a TransferDialog.
-bool transfer_dialog_proc(Toolkit& ui, DialogHandle dialog, DialogEvent event, void* context);
+// The lock-step exchange of `image` from the first OACK to the last ACK, the retry limit or a
+// Cancel. `progress` has started (its bar and title follow the ACKs; it is polled while the
+// line is quiet). `heartbeat` null: the system's 1 ms beat.
+TransferOutcome tftp_session_exchange(TftpSession& session, std::span<const std::uint8_t> image,
+                                      TransferProgress& progress, Heartbeat* heartbeat = nullptr);
 
 }  // namespace zoq

@@ -24,13 +24,13 @@
 #include <vector>
 
 #include "app/firmware.h"
-#include "app/state.h"
 #include "common/net.h"
 #include "common/text.h"
 #include "os/heartbeat.h"
 #include "os/socket.h"
 #include "tftp/session.h"
 #include "ui/port.h"
+#include "ui/transfer.h"
 
 namespace {
 
@@ -281,22 +281,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     auto image = std::span<const std::uint8_t>(pattern()).first(image_size);
     TitleToolkit ui;
-    // One state for the whole run: clearing its 256 KB of buffers for every input would cost
-    // more than the exchange. The session reads only the fields set here.
-    static UpgradeState* const state = new UpgradeState;
-    state->instance = &ui;
-    load_image_bytes(*state, image);
-    copy_text(state->device_ip_text, "127.0.0.1");
     DeviceView view;
     view.image = image;
     Script script({reinterpret_cast<const char*>(data + 2), size - 2}, view, ui);
-    state->heartbeat = &script;
 
     TftpSession session;
-    tftp_session_init(*state, session, s.server.socket.fd(), LOOPBACK, s.server.port, LOOPBACK,
-                      s.device.port, "/zoq1.bi1");
-    TransferDialog dialog{1};
-    const TransferOutcome outcome = tftp_session_exchange(*state, session, dialog);
+    tftp_session_init(session, static_cast<std::uint32_t>(image.size()), s.server.socket.fd(),
+                      LOOPBACK, s.device.port);
+    TransferDialogs dialogs(ui, "127.0.0.1");
+    dialogs.start(session.block_count);
+    const TransferOutcome outcome = tftp_session_exchange(session, image, dialogs, &script);
     view.check_received();
     view.check_title(ui);
     if (outcome == TransferOutcome::Complete) {

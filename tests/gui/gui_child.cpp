@@ -18,8 +18,8 @@
 #include "gui_support.h"
 #include "res/templates.h"
 #include "res/texts.h"
-#include "tftp/session.h"
 #include "ui/helpers.h"
+#include "ui/transfer.h"
 #include "web/request.h"
 
 using namespace zoq;
@@ -77,13 +77,10 @@ int main(int argc, char** argv) {
         // Cancel in the waiting dialog, owned and pumped by the listener thread: the abort
         // message, then the end of the process from that thread; the main thread idles.
         std::thread([&ui] {
-            TransferDialog waiting;
-            const DialogHandle d = ui.create_dialog(IDD_WAITING, transfer_dialog_proc, &waiting);
-            ui.set_item_text(d, IDC_WAIT_TEXT, TFTP_INSTRUCTION_TEXT);
+            TransferDialogs waiting(ui, "127.0.0.2");
+            waiting.start_waiting(1000);
             for (int i = 0;; ++i) {
-                ui.progress_set_pos(d, IDC_PROGRESS, i % 1000);
-                ui.pump(d, true);
-                if (waiting.cancelled) end_run(ui, MSG_USER_ABORT);
+                if (waiting.poll_waiting(i % 1000)) end_run(ui, MSG_USER_ABORT);
                 std::this_thread::sleep_for(1ms);
             }
         }).detach();

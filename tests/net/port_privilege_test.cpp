@@ -404,7 +404,7 @@ TEST(PortPrivilege, ListenerBindsPort69ThroughTheHelperAndSaysWhyWithoutIt) {
         PortBinder waiting({trusted});
         Socket socket(open_udp_socket());
         const std::size_t before = own_descriptors().size();
-        EXPECT_EQ(waiting.bind(socket, LOOPBACK, 68), EPERM);
+        EXPECT_EQ(waiting.bind(socket, LOOPBACK, 68).error, EPERM);
         EXPECT_EQ(own_descriptors().size(), before + 1);
     }
 

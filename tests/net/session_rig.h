@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "app/firmware.h"
+#include "app/state.h"
 #include "common/clock.h"
 #include "common/text.h"
 #include "platform/scripted/scripted_toolkit.h"
@@ -44,7 +45,7 @@ struct SessionRig {
     TftpListener listener;
     TftpSession session;
     UdpPeer device{LOOPBACK_DEVICE};
-    TransferDialog dialog;
+    TransferDialogs dialogs{ui, "127.0.0.2"};
     std::thread server;
     std::atomic<bool> done{false};
     TransferOutcome outcome = TransferOutcome::Failed;
@@ -56,11 +57,12 @@ struct SessionRig {
         load_image_bytes(*state, image);
         copy_text(state->device_ip_text, "127.0.0.2");
         EXPECT_EQ(tftp_listener_bind(listener, LOOPBACK_PC), ListenerBind::Bound);
-        tftp_session_init(*state, session, listener.socket.fd(), LOOPBACK_PC, listener.port,
-                          LOOPBACK_DEVICE, device.port(), "/zoq1.bi1");
-        dialog.handle = ui.create_dialog(IDD_UPLOADING, transfer_dialog_proc, &dialog);
+        tftp_session_init(session, state->image.size, listener.socket.fd(), LOOPBACK_DEVICE,
+                          device.port());
+        dialogs.start(session.block_count);
         server = std::thread([this] {
-            outcome = tftp_session_exchange(*state, session, dialog);
+            outcome =
+                tftp_session_exchange(session, {state->image.data, state->image.size}, dialogs);
             done = true;
         });
     }

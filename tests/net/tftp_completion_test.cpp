@@ -99,12 +99,12 @@ struct CompletionRig {
     std::string version() const { return state->image.version(); }
     // Runs the completion with a fresh uploading dialog; returns the clock's advance in ms.
     std::uint32_t run(TransferOutcome outcome) {
-        TransferDialog dialog;
-        dialog.handle = ui.create_dialog(IDD_UPLOADING, transfer_dialog_proc, &dialog);
+        TransferDialogs dialogs(ui, "127.0.0.2");
+        dialogs.start(1);
         std::uint32_t start = clock.now_ms();
         // A transfer's sender other than the device (nothing listens at 127.0.0.3): every
         // status read must still go to the address the user entered.
-        upgrade_completion(*state, {outcome, LOOPBACK_PC, 0x7F000003}, dialog);
+        upgrade_completion(*state, {outcome, LOOPBACK_PC, 0x7F000003}, dialogs);
         return clock.now_ms() - start;
     }
     bool recorded(const std::string& line) const {

@@ -32,8 +32,7 @@ constexpr const char* FILE_NAME = "/zoq1a2b.bi1";
 
 struct ListenerRig {
     ScriptedToolkit ui;
-    FastClock clock;
-    std::unique_ptr<UpgradeState> state = std::make_unique<UpgradeState>();
+    TransferDialogs dialogs{ui, "127.0.0.2"};
     Bytes image;
     TftpListener listener;
     UdpPeer device{LOOPBACK_DEVICE};
@@ -44,16 +43,11 @@ struct ListenerRig {
     ListenerRig() : image(1024) {
         for (std::size_t i = 0; i < image.size(); ++i)
             image[i] = static_cast<std::uint8_t>(i % 251);
-        state->instance = &ui;
-        state->clock = &clock;
-        load_image_bytes(*state, image);
-        state->device_ip = LOOPBACK_DEVICE;
-        copy_text(state->device_ip_text, "127.0.0.2");
-        copy_text(state->tftp_file_name, FILE_NAME);
         ui.record_progress(true);
         EXPECT_EQ(tftp_listener_bind(listener, LOOPBACK_PC), ListenerBind::Bound);
         thread = std::thread([this] {
-            outcome = tftp_listener_serve(*state, listener).outcome;
+            outcome =
+                tftp_listener_serve(listener, {FILE_NAME, LOOPBACK_DEVICE, image}, dialogs).outcome;
             done = true;
         });
         EXPECT_TRUE(ui.wait_open(IDD_WAITING, 5000));
@@ -273,11 +267,11 @@ TEST(TftpListener, OnlyPortsSixtyNineToOneSixtyEightAreTried) {
 TEST(TftpListener, CancelInTheWaitingDialogEndsTheServing) {
     ScriptedToolkit ui;
     ui.on_open(IDD_WAITING, {ScriptAction::wait_pumps(5), ScriptAction::press(ID_CANCEL)});
-    auto state = std::make_unique<UpgradeState>();
-    state->instance = &ui;
+    TransferDialogs dialogs(ui, "127.0.0.2");
     TftpListener listener;
     ASSERT_EQ(tftp_listener_bind(listener, LOOPBACK_PC), ListenerBind::Bound);
-    EXPECT_EQ(tftp_listener_serve(*state, listener).outcome, TransferOutcome::Cancelled);
+    EXPECT_EQ(tftp_listener_serve(listener, {FILE_NAME, LOOPBACK_DEVICE, {}}, dialogs).outcome,
+              TransferOutcome::Cancelled);
     EXPECT_EQ(ui.records().back(), "destroy 114");
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/firmware.h"
+#include "app/state.h"
 #include "common/clock.h"
 #include "common/text.h"
 #include "platform/scripted/scripted_toolkit.h"
@@ -85,8 +86,8 @@ struct BeatRig {
         load_image_bytes(*state, std::span<const std::uint8_t>(image.data(), image_size));
         copy_text(state->device_ip_text, "127.0.0.2");
         EXPECT_EQ(tftp_listener_bind(listener, LOOPBACK_PC), ListenerBind::Bound);
-        tftp_session_init(*state, session, listener.socket.fd(), LOOPBACK_PC, listener.port,
-                          LOOPBACK_DEVICE, device.port(), "/zoq1.bi1");
+        tftp_session_init(session, static_cast<std::uint32_t>(image_size), listener.socket.fd(),
+                          LOOPBACK_DEVICE, device.port());
     }
 
     // Loopback delivers inside sendto, so what the session sent is queued by now.
@@ -109,9 +110,10 @@ struct BeatRig {
     }
 
     TransferOutcome run() {
-        TransferDialog dialog;
-        dialog.handle = ui.create_dialog(IDD_UPLOADING, transfer_dialog_proc, &dialog);
-        TransferOutcome outcome = tftp_session_exchange(*state, session, dialog);
+        TransferDialogs dialogs(ui, "127.0.0.2");
+        dialogs.start(session.block_count);
+        TransferOutcome outcome = tftp_session_exchange(
+            session, {state->image.data, state->image.size}, dialogs, &heartbeat);
         collect();
         return outcome;
     }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/failure.h"
+#include "app/request_page.h"
 #include "app/state.h"
 #include "app/trigger.h"
 #include "os/socket.h"

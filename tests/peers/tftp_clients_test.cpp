@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/firmware.h"
+#include "app/state.h"
 #include "common/clock.h"
 #include "common/text.h"
 #include "os/image.h"
@@ -69,7 +70,10 @@ TEST_P(TftpClients, DownloadTheEmbeddedImageByteForByte) {
     ASSERT_EQ(tftp_listener_bind(listener, LOOPBACK_PC), ListenerBind::Bound);
     std::atomic<bool> served{false};
     std::thread server([&] {
-        tftp_listener_serve(*state, listener);
+        TransferDialogs dialogs(ui, text_of(state->device_ip_text));
+        tftp_listener_serve(listener,
+                            {FILE_NAME, state->device_ip, {state->image.data, state->image.size}},
+                            dialogs);
         served = true;
     });
 

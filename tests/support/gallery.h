@@ -22,8 +22,8 @@
 #include "common/text.h"
 #include "res/templates.h"
 #include "res/texts.h"
-#include "tftp/session.h"
 #include "ui/port.h"
+#include "ui/transfer.h"
 #include "web/request.h"
 
 namespace zoq::gallery {
@@ -72,9 +72,8 @@ inline void end_on_input_line() {
 // The listener's way: a modeless dialog made, filled and pumped by a thread of its own.
 inline void listener_like(Toolkit& ui, UpgradeState& state, int template_id) {
     std::thread([&ui, &state, template_id] {
-        auto* dialog = new TransferDialog;  // the thread never ends: neither does its dialog
-        const DialogHandle d = ui.create_dialog(template_id, transfer_dialog_proc, dialog);
-        dialog->handle = d;
+        auto* cancelled = new bool(false);  // the thread never ends: neither does its dialog
+        const DialogHandle d = ui.create_dialog(template_id, transfer_dialog_proc, cancelled);
         const std::uint32_t blocks = state.image.size / 512 + 1;
         if (template_id == IDD_WAITING) {
             ui.progress_set_range(d, IDC_PROGRESS, 0, 1000);
