@@ -58,8 +58,8 @@ class PortBinder {
     bool refusals_traced_ = false;
 };
 
-// An ordinary bind of the IPv4 UDP `socket` to ip:port (host order). 0, or the error code.
-int bind_port(int socket, std::uint32_t ip, std::uint16_t port);
+// An ordinary bind of the IPv4 UDP `socket` to ip:port (host order), with no helper.
+PortBind bind_port(int socket, std::uint32_t ip, std::uint16_t port);
 
 // The symbolic name of an error code from the calls above, such as "EACCES", for the trace.
 const char* error_name(int code);

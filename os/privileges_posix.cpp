@@ -285,16 +285,16 @@ bool PortBinder::start_helper() {
 }
 
 PortBind PortBinder::bind(Socket& socket, std::uint32_t ip, std::uint16_t port) {
-    const int own = bind_port(socket.fd(), ip, port);
-    if (own == 0) return {PortBindOutcome::Bound, 0};
-    if (own != EACCES || helper_unusable_) return {PortBindOutcome::Refused, own};
+    const PortBind own = bind_port(socket.fd(), ip, port);
+    if (own.outcome == PortBindOutcome::Bound) return own;
+    if (own.error != EACCES || helper_unusable_) return own;
     if (!helper_ && !start_helper()) {
         helper_unusable_ = true;
-        return {PortBindOutcome::Refused, own};
+        return own;
     }
     const int by_helper = bind_by_helper(socket, ip, port);
     if (by_helper == 0) return {PortBindOutcome::Bound, 0};
-    return {PortBindOutcome::Refused, by_helper < 0 ? own : by_helper};
+    return {PortBindOutcome::Refused, by_helper < 0 ? own.error : by_helper};
 }
 
 void PortBinder::trace_silent_helper(const std::string& path, int status) const {
@@ -354,15 +354,15 @@ int PortBinder::bind_by_helper(Socket& socket, std::uint32_t ip, std::uint16_t p
     return 0;
 }
 
-int bind_port(int socket, std::uint32_t ip, std::uint16_t port) {
+PortBind bind_port(int socket, std::uint32_t ip, std::uint16_t port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(ip);
     if (::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-        return 0;
+        return {PortBindOutcome::Bound, 0};
     }
-    return errno;
+    return {PortBindOutcome::Refused, errno};
 }
 
 const char* error_name(int code) {

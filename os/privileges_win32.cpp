@@ -26,21 +26,19 @@ PortBind PortBinder::bind(Socket& socket, std::uint32_t ip, std::uint16_t port) 
                      reinterpret_cast<const char*>(&exclusive), sizeof exclusive) != 0) {
         return {PortBindOutcome::Refused, WSAGetLastError()};
     }
-    const int error = bind_port(socket.fd(), ip, port);
-    if (error == 0) return {PortBindOutcome::Bound, 0};
-    return {PortBindOutcome::Refused, error};
+    return bind_port(socket.fd(), ip, port);
 }
 
-int bind_port(int socket, std::uint32_t ip, std::uint16_t port) {
+PortBind bind_port(int socket, std::uint32_t ip, std::uint16_t port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(ip);
     if (::bind(static_cast<SOCKET>(socket), reinterpret_cast<const sockaddr*>(&address),
                sizeof address) == 0) {
-        return 0;
+        return {PortBindOutcome::Bound, 0};
     }
-    return WSAGetLastError();
+    return {PortBindOutcome::Refused, WSAGetLastError()};
 }
 
 const char* error_name(int code) {

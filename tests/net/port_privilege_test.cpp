@@ -243,7 +243,7 @@ TEST(BindHelper, BindsAFreshUdpSocketOnTheListenerPortsOnlyAndKeepsNothingItWasS
 
     // A port that is taken: the error, and the helper waits for the next port.
     Socket taken(::socket(AF_INET, SOCK_DGRAM, 0));
-    ASSERT_EQ(bind_port(taken.fd(), LOOPBACK, 168), 0);
+    ASSERT_EQ(bind_port(taken.fd(), LOOPBACK, 168).outcome, PortBindOutcome::Bound);
     EXPECT_EQ(helper.ask(LOOPBACK, 168, handed), EADDRINUSE);
 
     ASSERT_EQ(helper.ask(LOOPBACK, 69, handed), 0);
@@ -355,7 +355,7 @@ TEST(PortPrivilege, ListenerBindsPort69ThroughTheHelperAndSaysWhyWithoutIt) {
     bound_to_net_bind_service();
     lose_net_bind_service();
     Socket direct(::socket(AF_INET, SOCK_DGRAM, 0));
-    ASSERT_EQ(bind_port(direct.fd(), LOOPBACK, 69), EACCES) << "the test must lack the right";
+    ASSERT_EQ(bind_port(direct.fd(), LOOPBACK, 69).error, EACCES) << "the test must lack the right";
 
     // Only a copy nobody but root could have put in place is run, and of those the first: the
     // others would leave their mark. /tmp above them all is root's and sticky.
