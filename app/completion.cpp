@@ -22,7 +22,7 @@ std::uint32_t clock_units(Clock& clock) {
 
 }  // namespace
 
-void upgrade_completion(UpgradeState& state, const Transfer& transfer, TransferDialogs& dialogs) {
+void upgrade_completion(UpgradeState& state, TransferOutcome outcome, TransferDialogs& dialogs) {
     Toolkit& ui = *state.instance;
     const DialogHandle dialog = dialogs.uploading();
     Clock& clock = *state.clock;
@@ -44,16 +44,16 @@ void upgrade_completion(UpgradeState& state, const Transfer& transfer, TransferD
     }
     ui.destroy_dialog(dialog);
 
-    if (transfer.outcome != TransferOutcome::Complete) {
+    if (outcome != TransferOutcome::Complete) {
         show_error(ui, MSG_UPLOAD_INCOMPLETE);
         return;
     }
-    // The address the user entered, not the transfer's sender: in every normal run the two are
-    // the same (the listener serves no other), but the verdict and the stored credentials
-    // belong to the device the user named.
+    // The address the user entered, which is also the transfer's sender in every run (the
+    // listener serves no other): the verdict and the stored credentials belong to the device
+    // the user named, so the transfer hands back no address at all.
     for (int attempt = 0; attempt < STATUS_READ_ATTEMPTS; ++attempt) {
-        const int received = request_page(state, transfer.local_ip, state.device_ip,
-                                          STATUS_PAGE_PATH, state.completion_buffer.data());
+        const int received = request_page(state, state.local_ip, state.device_ip, STATUS_PAGE_PATH,
+                                          state.completion_buffer.data());
         if (received <= 0) continue;
         SuccessReport report;
         report.state = &state;

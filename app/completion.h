@@ -23,7 +23,7 @@ inline constexpr int STATUS_READ_ATTEMPTS = 10;
 // Runs with the uploading dialog of a Complete or Failed transfer still open; destroys it and
 // returns when all reporting is done (a failure box, or the success dialog closed by the
 // user). A Cancel in the dialog during the wait ends the run.
-void upgrade_completion(UpgradeState& state, const Transfer& transfer, TransferDialogs& dialogs);
+void upgrade_completion(UpgradeState& state, TransferOutcome outcome, TransferDialogs& dialogs);
 
 // What the success dialogs show; handed to `success_dialog_proc` as its context.
 struct SuccessReport {

@@ -30,8 +30,8 @@ void tftp_listener_thread(UpgradeState& state, TftpListener* listener) {
     const TftpOffer offer{
         text_of(state.tftp_file_name), state.device_ip, {state.image.data, state.image.size}};
     listener->heartbeat = state.heartbeat;
-    const Transfer transfer = tftp_listener_serve(*listener, offer, dialogs);
-    switch (transfer.outcome) {
+    const TransferOutcome outcome = tftp_listener_serve(*listener, offer, dialogs);
+    switch (outcome) {
         case TransferOutcome::Cancelled:
             end_run(ui, MSG_USER_ABORT);
         case TransferOutcome::NoMemory:
@@ -40,7 +40,7 @@ void tftp_listener_thread(UpgradeState& state, TftpListener* listener) {
         case TransferOutcome::Failed:
             break;
     }
-    upgrade_completion(state, transfer, dialogs);
+    upgrade_completion(state, outcome, dialogs);
     listener->socket.close();
     end_process();
 }

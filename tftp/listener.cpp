@@ -96,8 +96,8 @@ ListenerDispatch classify_listener_datagram(std::span<const std::uint8_t> datagr
     }
 }
 
-Transfer tftp_listener_serve(TftpListener& listener, const TftpOffer& offer,
-                             TransferProgress& progress) {
+TransferOutcome tftp_listener_serve(TftpListener& listener, const TftpOffer& offer,
+                                    TransferProgress& progress) {
     progress.start_waiting(TFTP_ACTIVITY_STEPS);
     const int fd = listener.socket.fd();
     set_non_blocking(fd);
@@ -120,7 +120,7 @@ Transfer tftp_listener_serve(TftpListener& listener, const TftpOffer& offer,
                 wait_readable(fd, 1);
                 if (++activity >= TFTP_ACTIVITY_STEPS) activity = 0;
                 if (progress.poll_waiting(activity)) {
-                    return {TransferOutcome::Cancelled, listener.local_ip, 0};
+                    return TransferOutcome::Cancelled;
                 }
                 break;
             case ListenerInput::Serve:
@@ -135,12 +135,11 @@ Transfer tftp_listener_serve(TftpListener& listener, const TftpOffer& offer,
                 }
                 progress.finish_waiting();
                 std::unique_ptr<TftpSession> session(new (std::nothrow) TftpSession{});
-                if (!session) return {TransferOutcome::NoMemory, listener.local_ip, cip};
+                if (!session) return TransferOutcome::NoMemory;
                 tftp_session_init(*session, static_cast<std::uint32_t>(offer.image.size()), fd, cip,
                                   cport, dispatch.options);
                 progress.start(session->block_count);
-                return {tftp_session_exchange(*session, offer.image, progress, listener.heartbeat),
-                        listener.local_ip, cip};
+                return tftp_session_exchange(*session, offer.image, progress, listener.heartbeat);
             }
             case ListenerInput::Stranger:
                 trace("+++ TFTP RRQ from %x:%u, not the device; dropped\n", cip,

@@ -76,7 +76,7 @@ ListenerDispatch classify_listener_datagram(std::span<const std::uint8_t> datagr
 // The waiting and the polling loop; serves the first read request for `offer.file_name` from
 // `offer.device_ip` on this thread and returns when its transfer is over (`progress` then still
 // shows the uploading dialog after Complete and Failed), or when the user cancels the waiting.
-Transfer tftp_listener_serve(TftpListener& listener, const TftpOffer& offer,
-                             TransferProgress& progress);
+TransferOutcome tftp_listener_serve(TftpListener& listener, const TftpOffer& offer,
+                                    TransferProgress& progress);
 
 }  // namespace zoq

@@ -52,20 +52,13 @@ struct TftpSession {
     bool acknowledge_options = true;
 };
 
+// How a served request ended. After Complete and Failed the progress still shows the uploading
+// dialog: the restart wait goes on in it.
 enum class TransferOutcome {
     Complete,   // every block acknowledged
     Failed,     // the device went silent for the retry limit
     Cancelled,  // Cancel in the waiting or uploading dialog (now destroyed)
     NoMemory,   // no room for the session: nothing was sent
-};
-
-// How a served request ended. After Complete and Failed the progress still shows the uploading
-// dialog: the restart wait goes on in it.
-struct Transfer {
-    TransferOutcome outcome = TransferOutcome::Failed;
-    std::uint32_t local_ip = 0;
-    // The address the read request came from; the listener serves only the device's.
-    std::uint32_t device_ip = 0;
 };
 
 // What one received datagram means to the session.

@@ -91,6 +91,7 @@ struct CompletionRig {
         load_firmware_image(*state);
         identify_model(*state);
         if (model) copy_text(state->model_name, model);
+        state->local_ip = LOOPBACK_PC;
         state->device_ip = LOOPBACK_DEVICE;
         copy_text(state->device_ip_text, "127.0.0.2");
         ui.record_progress(true);
@@ -102,9 +103,7 @@ struct CompletionRig {
         TransferDialogs dialogs(ui, "127.0.0.2");
         dialogs.start(1);
         std::uint32_t start = clock.now_ms();
-        // A transfer's sender other than the device (nothing listens at 127.0.0.3): every
-        // status read must still go to the address the user entered.
-        upgrade_completion(*state, {outcome, LOOPBACK_PC, 0x7F000003}, dialogs);
+        upgrade_completion(*state, outcome, dialogs);
         return clock.now_ms() - start;
     }
     bool recorded(const std::string& line) const {

@@ -46,8 +46,7 @@ struct ListenerRig {
         ui.record_progress(true);
         EXPECT_EQ(tftp_listener_bind(listener, LOOPBACK_PC), ListenerBind::Bound);
         thread = std::thread([this] {
-            outcome =
-                tftp_listener_serve(listener, {FILE_NAME, LOOPBACK_DEVICE, image}, dialogs).outcome;
+            outcome = tftp_listener_serve(listener, {FILE_NAME, LOOPBACK_DEVICE, image}, dialogs);
             done = true;
         });
         EXPECT_TRUE(ui.wait_open(IDD_WAITING, 5000));
@@ -270,7 +269,7 @@ TEST(TftpListener, CancelInTheWaitingDialogEndsTheServing) {
     TransferDialogs dialogs(ui, "127.0.0.2");
     TftpListener listener;
     ASSERT_EQ(tftp_listener_bind(listener, LOOPBACK_PC), ListenerBind::Bound);
-    EXPECT_EQ(tftp_listener_serve(listener, {FILE_NAME, LOOPBACK_DEVICE, {}}, dialogs).outcome,
+    EXPECT_EQ(tftp_listener_serve(listener, {FILE_NAME, LOOPBACK_DEVICE, {}}, dialogs),
               TransferOutcome::Cancelled);
     EXPECT_EQ(ui.records().back(), "destroy 114");
 }
